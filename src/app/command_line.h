@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmar {
+
+struct CommandLine {
+    bool file_mode = false;
+    std::string portable_directory;  // empty: use the application-data folder
+};
+
+// Scans the arguments after the program name.
+CommandLine scan_command_line(const std::vector<std::string_view>& arguments);
+
+}  // namespace velmar

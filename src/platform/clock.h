@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velmar::platform {
+
+// Whole seconds since 1970-01-01 UTC.
+std::int64_t wall_clock_seconds();
+
+// `seconds` since the epoch as local calendar time, formatted with strftime's
+// `pattern` in the classic locale.
+std::string format_local_time(std::int64_t seconds, const char* pattern);
+
+}  // namespace velmar::platform

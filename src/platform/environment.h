@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace velmar::platform {
+
+// The value of an environment variable, or nothing when it is not set.
+// An empty value counts as set.
+std::optional<std::string> read_environment(const char* name);
+
+// The per-user application-data folder. Windows: exactly APPDATA. POSIX:
+// APPDATA when set, else XDG_DATA_HOME, else $HOME/.local/share; nothing when
+// none of them is set.
+std::optional<std::string> app_data_folder();
+
+}  // namespace velmar::platform

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <fstream>
+#include <string>
+#include <string_view>
+
+namespace velmar::platform {
+
+// The separator used to join a folder and a file name.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// folder + separator + name, with no normalisation of either part.
+std::string join_path(std::string_view folder, std::string_view name);
+
+// Creates one directory level. Returns whether it was created; most callers
+// ignore the result (an existing folder is fine).
+bool create_directory(const std::string& path);
+
+// Opens a file for writing in text mode with shared access, so that other
+// processes may read and write it meanwhile. `mode` is added to std::ios::out.
+std::ofstream open_shared_output(const std::string& path, std::ios::openmode mode);
+
+// Opens a file for reading in text mode with shared access.
+std::ifstream open_shared_input(const std::string& path);
+
+}  // namespace velmar::platform

@@ -1,0 +1,16 @@
+#pragma once
+
+// The one place that includes the SimConnect header. The SDK header expects the
+// Windows types to be declared already, so Windows builds include <windows.h>
+// first; the substitute header declares them itself elsewhere.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
+#include <SimConnect.h>

@@ -1,0 +1,1 @@
+# target_sources(velmar_core PRIVATE ...) for src/platform

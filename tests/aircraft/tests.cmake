@@ -1,0 +1,1 @@
+# velmar_add_test(aircraft_tests SOURCES ... LIBS ...)

@@ -1,0 +1,1 @@
+# velmar_add_test(app_tests SOURCES ... LIBS ...)

@@ -1,0 +1,1 @@
+# velmar_add_test(bridge_tests SOURCES ... LIBS ...)

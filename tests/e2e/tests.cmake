@@ -1,0 +1,1 @@
+# velmar_add_test(e2e_tests SOURCES ... LIBS ...)

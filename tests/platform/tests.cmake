@@ -1,0 +1,1 @@
+# velmar_add_test(platform_tests SOURCES ... LIBS ...)

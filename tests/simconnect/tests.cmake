@@ -1,0 +1,1 @@
+# velmar_add_test(simconnect_tests SOURCES ... LIBS ...)

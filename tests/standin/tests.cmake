@@ -1,0 +1,1 @@
+# velmar_add_test(standin_tests SOURCES ... LIBS ...)

@@ -1,0 +1,1 @@
+# target_sources(velmar_test_support PRIVATE ...)
