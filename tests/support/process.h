@@ -38,8 +38,7 @@ public:
     void write_input(std::string_view bytes);
     void close_input();
 
-    // Waits until standard output holds a whole line equal to `line` (after
-    // the position of the previous successful wait when `after_previous`).
+    // Waits until standard output holds a whole line equal to `line`.
     bool wait_for_line(std::string_view line, std::chrono::milliseconds timeout = 10s);
     // Waits until standard output contains `text` anywhere.
     bool wait_for_output(std::string_view text, std::chrono::milliseconds timeout = 10s);
