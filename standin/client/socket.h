@@ -1,0 +1,35 @@
+#pragma once
+
+// The one seam between the client library and the platform's sockets:
+// socket_posix.cpp and socket_win32.cpp implement it, the build picks one.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace velmar::standin::net {
+
+using Socket = std::uintptr_t;
+inline constexpr Socket kNoSocket = ~Socket{0};
+
+// A blocking TCP connection to 127.0.0.1:port, or kNoSocket when nothing
+// answers within `timeout`. Sends are bounded by `send_timeout`.
+Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout,
+                        std::chrono::milliseconds send_timeout);
+
+// Sends everything or reports failure (peer gone, send timed out).
+bool send_all(Socket socket, const std::uint8_t* data, std::size_t size);
+
+// Blocks until some bytes arrive: their count, 0 at the peer's end, or -1 on error.
+std::ptrdiff_t receive_some(Socket socket, std::uint8_t* data, std::size_t size);
+
+// Wakes a receive blocked on the socket; the socket stays open.
+void shutdown_both(Socket socket);
+void close_socket(Socket socket);
+
+// The value of an environment variable, or nothing when unset.
+std::optional<std::string> environment_value(const char* name);
+
+}  // namespace velmar::standin::net

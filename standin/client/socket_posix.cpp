@@ -1,0 +1,102 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "socket.h"
+
+namespace velmar::standin::net {
+
+namespace {
+
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;  // a vanished peer must not raise SIGPIPE in the client's process
+#else
+constexpr int kSendFlags = 0;
+#endif
+
+int to_fd(Socket socket) { return static_cast<int>(socket); }
+
+bool wait_connected(int fd, std::chrono::milliseconds timeout) {
+    pollfd entry{fd, POLLOUT, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&entry, 1, static_cast<int>(timeout.count()));
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+}  // namespace
+
+Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout,
+                        std::chrono::milliseconds send_timeout) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return kNoSocket;
+#ifdef SO_NOSIGPIPE
+    int on_pipe = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on_pipe, sizeof on_pipe);
+#endif
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    // Non-blocking only while connecting, so the wait for an answer is bounded.
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (result != 0 && (errno == EINPROGRESS || errno == EINTR)) result = wait_connected(fd, timeout) ? 0 : -1;
+    if (result != 0) {
+        ::close(fd);
+        return kNoSocket;
+    }
+    ::fcntl(fd, F_SETFL, flags);
+
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    timeval limit{};
+    limit.tv_sec = static_cast<decltype(limit.tv_sec)>(send_timeout.count() / 1000);
+    limit.tv_usec = static_cast<decltype(limit.tv_usec)>((send_timeout.count() % 1000) * 1000);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    return static_cast<Socket>(fd);
+}
+
+bool send_all(Socket socket, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(to_fd(socket), data, size, kSendFlags);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+std::ptrdiff_t receive_some(Socket socket, std::uint8_t* data, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::recv(to_fd(socket), data, size, 0);
+        if (got < 0 && errno == EINTR) continue;
+        return got < 0 ? -1 : static_cast<std::ptrdiff_t>(got);
+    }
+}
+
+void shutdown_both(Socket socket) { ::shutdown(to_fd(socket), SHUT_RDWR); }
+
+void close_socket(Socket socket) { ::close(to_fd(socket)); }
+
+std::optional<std::string> environment_value(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+}  // namespace velmar::standin::net
