@@ -4,8 +4,6 @@
 // sim-standin, a receiver thread that queues the records it sends, and the
 // round trip of every call.
 
-#include "sdk.h"
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "../common/wire.h"
+#include "sdk.h"
 #include "socket.h"
 
 namespace velmar::standin {
@@ -56,7 +55,7 @@ private:
     void queue_record_locked(const std::uint8_t* bytes, std::size_t size);
 
     net::Socket socket_;
-    std::mutex call_mutex_;  // serialises calls: one round trip on the wire at a time
+    std::mutex call_mutex_;             // serialises calls: one round trip on the wire at a time
     std::uint32_t next_packet_id_ = 1;  // guarded by call_mutex_
 
     mutable std::mutex state_mutex_;  // guards everything below

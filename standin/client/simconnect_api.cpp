@@ -2,8 +2,6 @@
 // a registry rather than raw pointers, so a call on a closed handle fails
 // cleanly, and Close can race other calls on the same handle.
 
-#include "sdk.h"
-
 #include <charconv>
 #include <cstdint>
 #include <memory>
@@ -12,6 +10,7 @@
 #include <unordered_map>
 
 #include "connection.h"
+#include "sdk.h"
 
 namespace velmar::standin {
 namespace {
@@ -65,8 +64,8 @@ using velmar::standin::wire::Writer;
 namespace net = velmar::standin::net;
 namespace wire = velmar::standin::wire;
 
-SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32,
-                              HANDLE hEventHandle, DWORD ConfigIndex) {
+SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32, HANDLE hEventHandle,
+                              DWORD ConfigIndex) {
     if (phSimConnect == nullptr) return E_INVALIDARG;
     const std::optional<std::uint16_t> port = velmar::standin::standin_port();
     if (!port) return E_FAIL;
@@ -128,8 +127,7 @@ SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE hSimConnect, SIMCONNECT
                       [&](Writer& message) { message.u32(EventID).text(EventName); });
 }
 
-SIMCONNECTAPI SimConnect_AddClientEventToNotificationGroup(HANDLE hSimConnect,
-                                                           SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
+SIMCONNECTAPI SimConnect_AddClientEventToNotificationGroup(HANDLE hSimConnect, SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
                                                            SIMCONNECT_CLIENT_EVENT_ID EventID, BOOL bMaskable) {
     return round_trip(hSimConnect, Kind::AddClientEventToNotificationGroup, [&](Writer& message) {
         message.u32(GroupID).u32(EventID).i32(static_cast<std::int32_t>(bMaskable));
@@ -180,9 +178,8 @@ SIMCONNECTAPI SimConnect_GetNextDispatch(HANDLE hSimConnect, SIMCONNECT_RECV** p
 SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJECT_ID ObjectID,
                                              SIMCONNECT_CLIENT_EVENT_ID EventID, DWORD dwData,
                                              SIMCONNECT_NOTIFICATION_GROUP_ID GroupID, SIMCONNECT_EVENT_FLAG Flags) {
-    return round_trip(hSimConnect, Kind::TransmitClientEvent, [&](Writer& message) {
-        message.u32(ObjectID).u32(EventID).u32(dwData).u32(GroupID).u32(Flags);
-    });
+    return round_trip(hSimConnect, Kind::TransmitClientEvent,
+                      [&](Writer& message) { message.u32(ObjectID).u32(EventID).u32(dwData).u32(GroupID).u32(Flags); });
 }
 
 SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID,

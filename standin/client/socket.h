@@ -16,8 +16,7 @@ inline constexpr Socket kNoSocket = ~Socket{0};
 
 // A blocking TCP connection to 127.0.0.1:port, or kNoSocket when nothing
 // answers within `timeout`. Sends are bounded by `send_timeout`.
-Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout,
-                        std::chrono::milliseconds send_timeout);
+Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout, std::chrono::milliseconds send_timeout);
 
 // Sends everything or reports failure (peer gone, send timed out).
 bool send_all(Socket socket, const std::uint8_t* data, std::size_t size);

@@ -37,8 +37,7 @@ bool wait_connected(int fd, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout,
-                        std::chrono::milliseconds send_timeout) {
+Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout, std::chrono::milliseconds send_timeout) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return kNoSocket;
 #ifdef SO_NOSIGPIPE

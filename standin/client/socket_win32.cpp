@@ -46,8 +46,7 @@ bool wait_connected(SOCKET socket, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout,
-                        std::chrono::milliseconds send_timeout) {
+Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout, std::chrono::milliseconds send_timeout) {
     if (!start_winsock()) return kNoSocket;
     const SOCKET native = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (native == INVALID_SOCKET) return kNoSocket;

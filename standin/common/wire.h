@@ -135,7 +135,8 @@ public:
 
     // Overwrites a number written earlier; offset counts from the start of the payload.
     Writer& patch_u32(std::size_t offset, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) bytes_[4 + offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            bytes_[4 + offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
         return *this;
     }
 
@@ -159,7 +160,8 @@ public:
     std::uint32_t u32() {
         if (!take(4)) return 0;
         std::uint32_t value = 0;
-        for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(data_[pos_ - 4 + static_cast<std::size_t>(i)]) << (8 * i);
+        for (int i = 0; i < 4; ++i)
+            value |= static_cast<std::uint32_t>(data_[pos_ - 4 + static_cast<std::size_t>(i)]) << (8 * i);
         return value;
     }
     std::int32_t i32() { return static_cast<std::int32_t>(u32()); }

@@ -335,8 +335,8 @@ struct SIMCONNECT_DATA_MARKERSTATE {
 
 typedef void(CALLBACK* DispatchProc)(SIMCONNECT_RECV* pData, DWORD cbData, void* pContext);
 
-SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32,
-                              HANDLE hEventHandle, DWORD ConfigIndex);
+SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32, HANDLE hEventHandle,
+                              DWORD ConfigIndex);
 SIMCONNECTAPI SimConnect_Close(HANDLE hSimConnect);
 SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID,
                                              const char* DatumName, const char* UnitsName,
@@ -344,10 +344,8 @@ SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA
                                              float fEpsilon = 0, DWORD DatumID = SIMCONNECT_UNUSED);
 SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
                                                   const char* EventName = "");
-SIMCONNECTAPI SimConnect_AddClientEventToNotificationGroup(HANDLE hSimConnect,
-                                                           SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
-                                                           SIMCONNECT_CLIENT_EVENT_ID EventID,
-                                                           BOOL bMaskable = FALSE);
+SIMCONNECTAPI SimConnect_AddClientEventToNotificationGroup(HANDLE hSimConnect, SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
+                                                           SIMCONNECT_CLIENT_EVENT_ID EventID, BOOL bMaskable = FALSE);
 SIMCONNECTAPI SimConnect_SetNotificationGroupPriority(HANDLE hSimConnect, SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
                                                       DWORD uPriority);
 SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,

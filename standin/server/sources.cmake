@@ -1,1 +1,14 @@
-# add_executable(sim-standin ...)
+# sim-standin: the engine as a library (tests run it in-process too) and the program.
+add_library(standin_server STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/aircraft.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/call_log.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/control_line.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/server.cpp)
+target_include_directories(standin_server PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_include_directories(standin_server SYSTEM PUBLIC ${CMAKE_CURRENT_LIST_DIR}/../include)
+target_link_libraries(standin_server PUBLIC Threads::Threads)
+velmar_warnings(standin_server)
+
+add_executable(sim-standin ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+target_link_libraries(sim-standin PRIVATE standin_server)
+velmar_warnings(sim-standin)

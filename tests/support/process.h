@@ -21,9 +21,11 @@ std::string bin_path(std::string_view name);
 
 struct ProcessOptions {
     std::map<std::string, std::string> environment;  // added to (or replacing) the inherited one
-    std::vector<std::string> unset_environment;       // removed from the inherited one
-    std::string working_directory;                    // empty: the current one
-    bool use_pty = false;  // standard input and output on a pseudo-terminal; standard error stays a pipe
+    std::vector<std::string> unset_environment;      // removed from the inherited one
+    std::string working_directory;                   // empty: the current one
+    // Standard input and output on a pseudo-terminal (echo off, so typed keys do
+    // not show up as output); standard error stays a pipe.
+    bool use_pty = false;
 };
 
 class Process {
@@ -40,12 +42,15 @@ public:
 
     // Waits until standard output holds a whole line equal to `line`.
     bool wait_for_line(std::string_view line, std::chrono::milliseconds timeout = 10s);
+    // Waits until standard output holds `count` whole lines equal to `line`.
+    bool wait_for_line_count(std::string_view line, std::size_t count, std::chrono::milliseconds timeout = 10s);
+    std::size_t count_lines(std::string_view line) const;
     // Waits until standard output contains `text` anywhere.
     bool wait_for_output(std::string_view text, std::chrono::milliseconds timeout = 10s);
     bool wait_for_error_output(std::string_view text, std::chrono::milliseconds timeout = 10s);
 
-    std::string output() const;        // all of standard output so far (pty: CR LF as read)
-    std::string error_output() const;  // all of standard error so far
+    std::string output() const;                     // all of standard output so far (pty: CR LF as read)
+    std::string error_output() const;               // all of standard error so far
     std::vector<std::string> output_lines() const;  // whole lines, line ends (LF or CR LF) removed
     std::vector<std::string> error_lines() const;
 
@@ -63,9 +68,13 @@ private:
 // sim-standin started with --port 0 and a call log in a scratch file.
 class Standin {
 public:
+    // Throws std::runtime_error when the stand-in does not come up.
     explicit Standin(const std::vector<std::string>& extra_arguments = {});
+    ~Standin();  // kills the stand-in if still running and removes its folder
     int port() const;
-    // Sends one control line and waits for its "ok" echo.
+    // Sends one control line and waits for its "ok" echo (for "exit": for the
+    // process to end; blank and comment lines: no wait). Throws
+    // std::runtime_error when the echo does not come.
     void control(const std::string& line);
     std::vector<std::string> log_lines() const;
     // Waits until the call log holds `count` lines or more.
