@@ -527,7 +527,11 @@ void Server::send_record(Client& client, const std::vector<std::uint8_t>& record
     frame.raw(record.data(), record.size());
     const std::vector<std::uint8_t> bytes = std::move(frame).finish();
     client.out.insert(client.out.end(), bytes.begin(), bytes.end());
-    if (client.out.size() - client.out_sent > kMaxBacklogBytes) drop(client, "it stopped reading");
+    if (client.out.size() - client.out_sent > kMaxBacklogBytes) {
+        drop(client, "it stopped reading");
+        return;
+    }
+    flush_client(client);
 }
 
 void Server::send_reply(Client& client, std::uint32_t packet_id, std::int32_t result) {
