@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <fstream>
@@ -43,9 +44,27 @@ public:
     const std::string& status_file_path() const;
 
 private:
-    // Fields in this order: simconnect, running, last_json, data_file_path,
-    // command_file_path, status_file_path, test_active, test_start, recording;
-    // then the synchronisation they need.
+    void dispatch_loop();
+    void command_loop();
+    // Blocks for `duration` on the monotonic clock; only a stop request ends it early.
+    void sleep_for(std::chrono::milliseconds duration);
+    // Closes a session the simulator has quit, as disconnect does.
+    void close_session_after_quit();
+
+    SimConnectManager simconnect_;
+    std::atomic<bool> running_{false};
+    std::string last_json_;       // dispatch thread only
+    std::string data_file_path_;  // set before any thread starts, read-only after
+    std::string command_file_path_;
+    std::string status_file_path_;
+    bool test_active_ = false;     // guarded by test_mutex_
+    std::int64_t test_start_ = 0;  // monotonic nanoseconds; guarded by test_mutex_
+    std::ofstream recording_;      // guarded by test_mutex_
+
+    std::mutex test_mutex_;  // guards test_active_, test_start_, recording_
+    std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_
+    std::condition_variable stop_wakeup_;
+    bool stop_requested_ = false;
 };
 
 }  // namespace velmar

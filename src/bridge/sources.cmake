@@ -1,1 +1,4 @@
-# target_sources(velmar_core PRIVATE ...) for src/bridge
+target_sources(velmar_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/command_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/file_bridge.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/flight_json.cpp)

@@ -1,0 +1,321 @@
+#include "bridge/file_bridge.h"
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include "bridge/command_file.h"
+#include "bridge/flight_json.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/filesystem.h"
+
+namespace velmar {
+
+namespace {
+
+using namespace std::chrono_literals;
+using platform::print_error_line;
+using platform::print_line;
+
+constexpr auto kCommandPollInterval = 100ms;
+constexpr auto kDispatchInterval = 50ms;
+
+constexpr std::string_view kClientName = "MSFS Velmar Tracker";
+constexpr std::string_view kAppFolderName = "Velmar";
+constexpr std::string_view kDataFileName = "current_flight_data.json";
+constexpr std::string_view kCommandFileName = "python_commands.txt";
+constexpr std::string_view kStatusFileName = "simconnect_status.json";
+constexpr std::string_view kRecordingPrefix = "flight_data_";
+constexpr std::string_view kRecordingExtension = ".json";
+constexpr const char* kRecordingTimePattern = "%Y%m%d_%H%M%S";
+
+using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// The C library's files: on Windows fopen opens deny-none, so the server may
+// hold the same file open, and per sample they cost far less than a stream.
+FileHandle open_file(const std::string& path, const char* mode) {
+    return FileHandle(std::fopen(path.c_str(), mode), &std::fclose);
+}
+
+// Rewrites a file in place: truncate, write, close. No temporary file and
+// rename, so a reader that watches the file for changes sees every rewrite.
+void rewrite_file(const std::string& path, std::string_view text) {
+    const FileHandle file = open_file(path, "w");
+    if (!file) {
+        return;
+    }
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // one write, no buffer to allocate
+    std::fwrite(text.data(), 1, text.size(), file.get());
+}
+
+bool file_exists(const std::string& path) { return static_cast<bool>(open_file(path, "rb")); }
+
+// A recording never overwrites another: the name of the start time, or the
+// first free one of <name>_2, <name>_3, ...
+std::string unused_recording_path(const std::string& folder, const std::string& start_time) {
+    std::string base = platform::join_path(folder, kRecordingPrefix);
+    base += start_time;
+    std::string path = base + std::string(kRecordingExtension);
+    for (int suffix = 2; file_exists(path); ++suffix) {
+        path = base + "_" + std::to_string(suffix) + std::string(kRecordingExtension);
+    }
+    return path;
+}
+
+std::int64_t monotonic_now_nanoseconds() { return monotonic_nanoseconds(std::chrono::steady_clock::now()); }
+
+}  // namespace
+
+FileBridge::~FileBridge() {
+    {
+        std::lock_guard lock(test_mutex_);
+        if (recording_.is_open()) {
+            recording_.close();
+        }
+    }
+    // While the paths are still in place: the connection callback rewrites
+    // the status file with "connected":false.
+    simconnect_.disconnect();
+}
+
+const std::string& FileBridge::data_file_path() const { return data_file_path_; }
+const std::string& FileBridge::command_file_path() const { return command_file_path_; }
+const std::string& FileBridge::status_file_path() const { return status_file_path_; }
+
+void FileBridge::setup_data_folder(const std::string& portable_directory) {
+    std::string folder;
+    if (!portable_directory.empty()) {
+        folder = portable_directory;
+        print_line("[PORTABLE] Using portable temp directory: " + folder);
+    } else if (const auto app_data = platform::app_data_folder()) {
+        folder = platform::join_path(*app_data, kAppFolderName);
+        print_line("[LEGACY] Using APPDATA directory: " + folder);
+    }
+    platform::create_directory(folder);
+    data_file_path_ = platform::join_path(folder, kDataFileName);
+    command_file_path_ = platform::join_path(folder, kCommandFileName);
+    status_file_path_ = platform::join_path(folder, kStatusFileName);
+    print_line("[BRIDGE] Data file: " + data_file_path_);
+}
+
+void FileBridge::install_callbacks() {
+    simconnect_.set_sample_callback([this](const FlightData& sample) { write_flight_data(sample); });
+    simconnect_.set_connection_callback([this](bool connected) {
+        print_line(connected ? "[OK] Connected to MSFS" : "[CUSTOM ERROR] Disconnected from MSFS");
+        write_status_file(connected);
+    });
+    simconnect_.set_error_callback([](const std::string& text) { print_error_line("[CUSTOM ERROR] " + text); });
+}
+
+void FileBridge::run() {
+    print_line("Starting MSFS Velmar Tracker (File-based Bridge)...");
+    print_line("Data files location: " + data_file_path_);
+    print_line("");
+
+    if (!simconnect_.connect(std::string(kClientName))) {
+        print_line("[CUSTOM ERROR] Failed to connect to SimConnect");
+        print_line("Make sure Microsoft Flight Simulator is running.");
+        return;
+    }
+    {
+        // A stop requested while connecting holds: the loops never start.
+        std::lock_guard lock(stop_mutex_);
+        running_ = !stop_requested_;
+    }
+    print_line("[OK] SimConnect connection established");
+    print_line("[OK] File-based bridge ready for Python server");
+    simconnect_.start_data_collection();
+    print_line("[OK] Auto-started data collection for monitoring");
+
+    std::thread dispatcher(&FileBridge::dispatch_loop, this);
+    try {
+        command_loop();
+    } catch (...) {
+        request_stop();
+        dispatcher.join();
+        throw;
+    }
+    dispatcher.join();
+}
+
+void FileBridge::request_stop() {
+    {
+        std::lock_guard lock(stop_mutex_);
+        stop_requested_ = true;
+        running_ = false;
+    }
+    stop_wakeup_.notify_all();
+}
+
+void FileBridge::sleep_for(std::chrono::milliseconds duration) {
+    const auto deadline = std::chrono::steady_clock::now() + duration;
+    std::unique_lock lock(stop_mutex_);
+    // Checked against the clock, not the wait's verdict: never shorter than asked.
+    while (!stop_requested_ && std::chrono::steady_clock::now() < deadline) {
+        stop_wakeup_.wait_until(lock, deadline);
+    }
+}
+
+void FileBridge::dispatch_loop() {
+    while (running_) {
+        try {
+            simconnect_.dispatch_messages();
+        } catch (const std::exception& error) {
+            // Nothing else catches on this thread; one failed pass must not end the process.
+            print_error_line(std::string("[CUSTOM ERROR] ") + error.what());
+        }
+        sleep_for(kDispatchInterval);
+    }
+}
+
+void FileBridge::command_loop() {
+    while (running_) {
+        close_session_after_quit();
+        poll_command_file();
+        sleep_for(kCommandPollInterval);
+    }
+}
+
+void FileBridge::close_session_after_quit() {
+    if (simconnect_.quit_received() && simconnect_.is_connected()) {
+        simconnect_.disconnect();
+    }
+}
+
+void FileBridge::write_flight_data(const FlightData& sample) {
+    // Held throughout, so a sample's timestamp and the recording it goes to
+    // belong to the same test.
+    std::lock_guard lock(test_mutex_);
+    const std::int64_t timestamp_ms =
+        test_active_ ? elapsed_milliseconds(monotonic_nanoseconds(sample.timestamp), test_start_) : 0;
+    format_flight_json(last_json_, sample, timestamp_ms);
+    write_data_file();
+    if (test_active_ && recording_.is_open()) {
+        recording_.write(last_json_.data(), static_cast<std::streamsize>(last_json_.size()));
+        recording_.put('\n');
+        recording_.flush();
+    }
+}
+
+void FileBridge::write_data_file() {
+    try {
+        rewrite_file(data_file_path_, last_json_);
+    } catch (const std::exception& error) {
+        print_error_line(std::string("[CUSTOM ERROR] Failed to write data file: ") + error.what());
+    }
+}
+
+void FileBridge::write_status_file(bool connected) {
+    try {
+        bool test_active = false;
+        {
+            std::lock_guard lock(test_mutex_);
+            test_active = test_active_;
+        }
+        rewrite_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
+    } catch (const std::exception& error) {
+        print_error_line(std::string("[CUSTOM ERROR] Failed to write status file: ") + error.what());
+    }
+}
+
+void FileBridge::start_test() {
+    {
+        std::lock_guard lock(test_mutex_);
+        if (recording_.is_open()) {
+            recording_.close();  // a second start ends the current recording whole
+        }
+        test_active_ = true;
+        test_start_ = monotonic_now_nanoseconds();
+        if (const auto app_data = platform::app_data_folder()) {
+            const std::string folder = platform::join_path(*app_data, kAppFolderName);
+            platform::create_directory(folder);
+            const std::string start_time =
+                platform::format_local_time(platform::wall_clock_seconds(), kRecordingTimePattern);
+            recording_ = platform::open_shared_output(unused_recording_path(folder, start_time), std::ios::trunc);
+        }
+    }
+    simconnect_.start_data_collection();
+    write_status_file(simconnect_.is_connected());
+    print_line("[OK] Test started - Data collection active");
+}
+
+void FileBridge::stop_test() {
+    {
+        std::lock_guard lock(test_mutex_);
+        test_active_ = false;
+    }
+    simconnect_.stop_data_collection();
+    {
+        std::lock_guard lock(test_mutex_);
+        if (recording_.is_open()) {
+            recording_.close();
+        }
+    }
+    write_status_file(simconnect_.is_connected());
+    print_line("[OK] Test stopped - Data saved to AppData/Velmar/");
+}
+
+void FileBridge::poll_command_file() {
+    try {
+        std::string line;
+        {
+            // Binary, so CR LF is handled alike everywhere and no byte ends the read early.
+            const FileHandle file = open_file(command_file_path_, "rb");
+            if (!file) {
+                return;
+            }
+            char head[kCommandReadBytes];
+            const std::size_t size = std::fread(head, 1, sizeof head, file.get());
+            line = first_command_line(std::string_view(head, size));
+        }
+        if (line.empty()) {
+            print_line("[DEBUG] Command file empty");
+            return;
+        }
+        print_line("[DEBUG] Processing command: '" + printable_command(line) + "'");
+        process_command(line);
+        // Emptied (truncated on open): the writer's sign that the command was taken.
+        const FileHandle emptied = open_file(command_file_path_, "w");
+    } catch (const std::exception& error) {
+        print_line(std::string("[DEBUG] Command file error: ") + error.what());
+    }
+}
+
+void FileBridge::process_command(const std::string& line) {
+    struct Command {
+        std::string_view word;
+        std::string_view confirmation;  // printed before the action; empty: none
+        void (*action)(FileBridge&);
+    };
+    // The actions' results are not examined: each reports its own failures.
+    static constexpr Command kCommands[] = {
+        {"START_TEST", "", [](FileBridge& bridge) { bridge.start_test(); }},
+        {"STOP_TEST", "", [](FileBridge& bridge) { bridge.stop_test(); }},
+        {"PAUSE_REGULAR", "[OK] Executing regular pause",
+         [](FileBridge& bridge) { bridge.simconnect_.trigger_regular_pause(); }},
+        {"UNPAUSE", "[OK] Executing unpause", [](FileBridge& bridge) { bridge.simconnect_.force_unpause(); }},
+        {"PAUSE_ACTIVE", "[OK] Executing active pause",
+         [](FileBridge& bridge) { bridge.simconnect_.trigger_active_pause(); }},
+        {"PAUSE_SIM", "[OK] Executing sim pause", [](FileBridge& bridge) { bridge.simconnect_.trigger_sim_pause(); }},
+        {"SET_STANDARD_FUEL", "[OK] Setting standard fuel load (5T)",
+         [](FileBridge& bridge) { bridge.simconnect_.set_standard_fuel_load(); }},
+        {"POSITION_RTT", "[OK] Positioning aircraft at RTT Rattenberg",
+         [](FileBridge& bridge) { bridge.simconnect_.position_at_rattenberg(); }},
+    };
+    for (const Command& command : kCommands) {
+        if (line == command.word) {
+            if (!command.confirmation.empty()) {
+                print_line(command.confirmation);
+            }
+            command.action(*this);
+            return;
+        }
+    }
+    print_line("[DEBUG] Unknown command: " + printable_command(line));
+}
+
+}  // namespace velmar

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace velmar::platform {
+
+// One step of UTF-8 decoding at the start of a non-empty `text`: the size of
+// the next character when it is well-formed, or else the size of the
+// ill-formed piece there (its maximal subpart, at least one byte), so that a
+// repair replaces each piece with exactly one U+FFFD.
+struct Utf8Step {
+    std::size_t size;
+    bool valid;
+};
+
+inline Utf8Step utf8_step(std::string_view text) noexcept {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    if (lead < 0x80) {
+        return {1, true};
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80;  // range of the second byte; later bytes are 80..BF
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // no overlong forms
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;   // no overlong forms
+        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return {1, false};
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if (i >= text.size()) {
+            return {i, false};
+        }
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < low || byte > high) {
+            return {i, false};
+        }
+        low = 0x80;
+        high = 0xBF;
+    }
+    return {length, true};
+}
+
+inline bool is_valid_utf8(std::string_view text) noexcept {
+    while (!text.empty()) {
+        const Utf8Step step = utf8_step(text);
+        if (!step.valid) {
+            return false;
+        }
+        text.remove_prefix(step.size);
+    }
+    return true;
+}
+
+// `text` with each ill-formed piece replaced by U+FFFD.
+inline std::string replace_ill_formed_utf8(std::string_view text) {
+    constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+    std::string result;
+    result.reserve(text.size() + 8);
+    while (!text.empty()) {
+        const Utf8Step step = utf8_step(text);
+        result.append(step.valid ? text.substr(0, step.size) : kReplacementCharacter);
+        text.remove_prefix(step.size);
+    }
+    return result;
+}
+
+// `text` as well-formed UTF-8. Text that already is comes back unchanged.
+// Otherwise Windows reads it in the ANSI code page (the narrow text of the
+// system's own APIs); elsewhere each ill-formed piece becomes U+FFFD.
+std::string to_valid_utf8(std::string_view text);
+
+}  // namespace velmar::platform
