@@ -312,7 +312,8 @@ int Server::run() {
     const std::vector<std::uint8_t> quit = bytes_of(make_record<SIMCONNECT_RECV_QUIT>(SIMCONNECT_RECV_ID_QUIT));
     for (auto& client : clients_) {
         if (client->dropped) continue;
-        if (client->opened) send_record(*client, quit);
+        if (client->opened && !client->closing) send_record(*client, quit);
+        if (client->dropped) continue;
         ::shutdown(client->fd, SHUT_RDWR);
         ::close(client->fd);
         client->fd = -1;
@@ -411,7 +412,9 @@ void Server::serve_once() {
     auto deadline = next_frame_;
     if (waiting_until_) deadline = std::min(deadline, *waiting_until_);
     const auto now = Clock::now();
-    const auto wait = deadline > now ? std::chrono::ceil<std::chrono::milliseconds>(deadline - now)
+    // Capped so that even a very slow frame rate cannot overflow poll's timeout.
+    const auto wait = deadline > now ? std::min(std::chrono::ceil<std::chrono::milliseconds>(deadline - now),
+                                                std::chrono::milliseconds(60000))
                                      : std::chrono::milliseconds::zero();
     const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
     if (ready < 0 && errno != EINTR) {

@@ -66,8 +66,6 @@ HRESULT request_samples(HANDLE handle, DWORD flags = SIMCONNECT_DATA_REQUEST_FLA
                                              SIMCONNECT_PERIOD_VISUAL_FRAME, flags);
 }
 
-// --- what the stand-in sees of each call ---------------------------------
-
 struct LoggedCall {
     std::function<HRESULT(HANDLE)> call;
     std::string line;
@@ -168,8 +166,6 @@ TEST(StandinCallLog, NullNameAndGetNextDispatchAreLoggedAsAgreed) {
               (std::vector<std::string>{"SimConnect_Open null 0 0 0 0 -> 0", "SimConnect_Close -> 0"}));
 }
 
-// --- staged failures ------------------------------------------------------
-
 TEST(StandinFail, RefusedOpenIsLoggedReturnsItsResultAndLeavesTheHandleAlone) {
     InProcessStandin standin;
     standin.control("fail SimConnect_Open -2147467259");
@@ -223,8 +219,6 @@ TEST(StandinFail, CloseStillSucceedsForTheCaller) {
     EXPECT_EQ(SimConnect_Close(client.handle()), S_OK);
     EXPECT_EQ(standin.log_lines().back(), "SimConnect_Close -> -1");
 }
-
-// --- records delivered intact and in order ----------------------------------
 
 TEST(StandinRecords, ControlRecordsArriveIntactAndInOrder) {
     InProcessStandin standin;
@@ -317,6 +311,25 @@ TEST(StandinRecords, ARecordStaysValidUntilTheNextDispatch) {
     EXPECT_EQ(std::string(second->szString), std::string(200, 'a'));
 }
 
+TEST(StandinRecords, CallDispatchHandsEveryWaitingRecordToTheCallback) {
+    InProcessStandin standin;
+    OpenClient client;
+    ASSERT_TRUE(client.opened());
+    standin.control("event 1");
+    standin.control("event 2");
+    standin.control("wait 50");
+    std::vector<DWORD> seen;
+    const DispatchProc collect = [](SIMCONNECT_RECV* record, DWORD, void* context) {
+        static_cast<std::vector<DWORD>*>(context)->push_back(static_cast<SIMCONNECT_RECV_EVENT*>(record)->uEventID);
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (seen.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        EXPECT_EQ(SimConnect_CallDispatch(client.handle(), collect, &seen), S_OK);
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(seen, (std::vector<DWORD>{1, 2}));
+}
+
 TEST(StandinRecords, AircraftLoadedAnswersThePathInForce) {
     standin::ServerOptions options;
     options.aircraft_path = "SimObjects\\Airplanes\\Test Jet\\aircraft.CFG";
@@ -338,8 +351,6 @@ TEST(StandinRecords, AircraftLoadedAnswersThePathInForce) {
     standin.control("aircraft");
     EXPECT_EQ(state_text(), "");
 }
-
-// --- the simulated aircraft -------------------------------------------------
 
 TEST(StandinAircraft, ChangedSendsTheFirstFrameAlwaysAndThenOnlyChanges) {
     InProcessStandin standin;
@@ -398,6 +409,51 @@ TEST(StandinAircraft, WithoutChangedEveryFrameSendsAndPeriodNeverStops) {
     // Stopping what never ran is harmless.
     EXPECT_EQ(SimConnect_RequestDataOnSimObject(client.handle(), 77, 0, 0, SIMCONNECT_PERIOD_NEVER), S_OK);
     EXPECT_TRUE(client.drain().empty());
+}
+
+TEST(StandinAircraft, LimitEndsARequestAfterSoManySends) {
+    InProcessStandin standin;
+    OpenClient client;
+    ASSERT_TRUE(client.opened());
+    add_sample_definition(client.handle());
+    standin.control("freeze on");
+    ASSERT_EQ(SimConnect_RequestDataOnSimObject(client.handle(), kSampleRequest, 0, 0, SIMCONNECT_PERIOD_VISUAL_FRAME,
+                                                SIMCONNECT_DATA_REQUEST_FLAG_DEFAULT, 2, 1, 3),
+              S_OK);
+    EXPECT_EQ(of_id(client.collect_ids(kDataId, 3), kDataId).size(), 3u);
+    standin.control("wait 200");
+    EXPECT_TRUE(client.drain().empty());
+}
+
+TEST(StandinAircraft, TaggedChangesCarryOnlyTheChangedDatums) {
+    InProcessStandin standin;
+    OpenClient client;
+    ASSERT_TRUE(client.opened());
+    const HANDLE h = client.handle();
+    SimConnect_AddToDataDefinition(h, 1, "PLANE ALTITUDE", "feet", SIMCONNECT_DATATYPE_FLOAT64, 0, 10);
+    SimConnect_AddToDataDefinition(h, 1, "FUEL TANK LEFT MAIN QUANTITY", "gallons", SIMCONNECT_DATATYPE_FLOAT64, 0, 11);
+    SimConnect_AddToDataDefinition(h, 2, "FUEL TANK LEFT MAIN QUANTITY", "gallons");
+    standin.control("freeze on");
+    SimConnect_RequestDataOnSimObject(h, 5, 1, 0, SIMCONNECT_PERIOD_VISUAL_FRAME,
+                                      SIMCONNECT_DATA_REQUEST_FLAG_CHANGED | SIMCONNECT_DATA_REQUEST_FLAG_TAGGED);
+    auto records = of_id(client.collect_ids(kDataId, 1), kDataId);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].as<SIMCONNECT_RECV_SIMOBJECT_DATA>().dwDefineCount, 2u);
+    EXPECT_EQ(records[0].size, 40u + 2 * (4 + 8));
+
+    double gallons = 3.5;
+    SimConnect_SetDataOnSimObject(h, 2, 0, 0, 0, sizeof gallons, &gallons);
+    records = of_id(client.collect_ids(kDataId, 1), kDataId);
+    ASSERT_EQ(records.size(), 1u);
+    const auto data = records[0].as<SIMCONNECT_RECV_SIMOBJECT_DATA>();
+    EXPECT_EQ(data.dwDefineCount, 1u);
+    ASSERT_EQ(records[0].size, 40u + 4 + 8);
+    DWORD datum = 0;
+    double value = 0;
+    std::memcpy(&datum, &records[0].bytes[40], sizeof datum);
+    std::memcpy(&value, &records[0].bytes[44], sizeof value);
+    EXPECT_EQ(datum, 11u);
+    EXPECT_EQ(value, 3.5);
 }
 
 TEST(StandinAircraft, RecordsGoOutAtFramesNeverInsideTheRequestCall) {
@@ -544,8 +600,6 @@ TEST(StandinAircraft, FuelTankWritesSetTheTanksAndTheTotalIsTheirSum) {
               static_cast<DWORD>(SIMCONNECT_EXCEPTION_SIZE_MISMATCH));
 }
 
-// --- pause -------------------------------------------------------------------
-
 TEST(StandinPause, EachToggleOwnsItsFlagAndEventsFollowThePausedState) {
     InProcessStandin standin;
     OpenClient client;
@@ -614,8 +668,6 @@ TEST(StandinPause, ThePausedAircraftHoldsStill) {
     EXPECT_EQ(of_id(client.collect_ids(kDataId, 1), kDataId).size(), 1u);
 }
 
-// --- unknown ids and names --------------------------------------------------
-
 TEST(StandinExceptions, UnknownIdsAndNamesAnswerOkAndSendAnExceptionLater) {
     InProcessStandin standin;
     OpenClient client;
@@ -670,8 +722,6 @@ TEST(StandinExceptions, KnownNamesAreTakenWithoutRegardToCase) {
     EXPECT_TRUE(of_id(records, kExceptionId).empty());
     EXPECT_EQ(of_id(records, kStateId).size(), 1u);
 }
-
-// --- several clients ----------------------------------------------------------
 
 TEST(StandinClients, EachClientHasItsOwnDefinitionsRequestsAndMappings) {
     InProcessStandin standin;
@@ -747,8 +797,6 @@ TEST(StandinClients, CallsFromSeveralThreadsOnOneHandleAllGetThrough) {
     EXPECT_EQ(states.load(), kThreads * kCalls);
     EXPECT_EQ(standin.log_lines().size(), 1u + kThreads * kCalls);
 }
-
-// --- the stand-in going away ---------------------------------------------------
 
 TEST(StandinGone, TheClientGetsOneQuitAfterWhatWasWaitingThenFailures) {
     InProcessStandin standin;
