@@ -9,7 +9,8 @@ namespace velmar::platform {
 std::int64_t wall_clock_seconds();
 
 // `seconds` since the epoch as local calendar time, formatted with strftime's
-// `pattern` in the classic locale.
+// `pattern` in the classic locale. Use only the C89 conversions (%Y %m %d %H
+// %M %S and the like): the Windows C runtime knows no others.
 std::string format_local_time(std::int64_t seconds, const char* pattern);
 
 }  // namespace velmar::platform

@@ -1,6 +1,14 @@
-# target_sources(velmar_core PRIVATE ...) for src/platform
+# Each platform header has one source per platform; the build picks the file,
+# so nothing outside this folder asks which platform it is on.
+target_sources(velmar_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/console.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/filesystem.cpp)
+
 if(WIN32)
-    target_sources(velmar_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/text_win32.cpp)
+    set(velmar_platform_suffix win32)
 else()
-    target_sources(velmar_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/text_posix.cpp)
+    set(velmar_platform_suffix posix)
 endif()
+foreach(part IN ITEMS clock console environment filesystem interrupt text)
+    target_sources(velmar_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/${part}_${velmar_platform_suffix}.cpp)
+endforeach()

@@ -1,0 +1,141 @@
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include "platform/console.h"
+
+namespace velmar::platform {
+
+namespace {
+
+// A terminal sends the whole sequence of an arrow or function key in one
+// write, so its bytes after ESC are there at once; a lone ESC has none.
+constexpr int kEscapeSequenceWaitMilliseconds = 30;
+// What the Windows console reports first for a key that sends two codes.
+constexpr int kExtendedKeyPrefix = 224;
+// Signals whose default action ends the process while the terminal is raw.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+constexpr std::size_t kEndingSignalCount = sizeof(kEndingSignals) / sizeof(kEndingSignals[0]);
+
+// The terminal settings to put back; written before the temporary handlers
+// are installed, only read by them.
+termios saved_terminal;
+
+// The second code of the last key press, owed to the next read (-1: none).
+int pending_code = -1;
+
+void restore_terminal_and_reraise(int signal_number) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+// One byte, or -1 at the end of input or on an error.
+int read_byte(int fd) {
+    unsigned char byte = 0;
+    for (;;) {
+        const ssize_t count = read(fd, &byte, 1);
+        if (count == 1) {
+            return byte;
+        }
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        return -1;
+    }
+}
+
+bool byte_follows(int fd) {
+    pollfd request{fd, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = poll(&request, 1, kEscapeSequenceWaitMilliseconds);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (request.revents & POLLIN) != 0;
+}
+
+// Reads one key press in raw mode. A key that sends an escape sequence is
+// reported like the Windows console does it: a prefix code now, and the
+// sequence's last byte at the next read. So an arrow key is never mistaken
+// for ESC.
+int read_terminal_key(int fd) {
+    const int code = read_byte(fd);
+    if (code != kEscapeKey || !byte_follows(fd)) {
+        return code;
+    }
+    int last = read_byte(fd);
+    if (last < 0) {
+        return kEscapeKey;
+    }
+    if (last == '[' || last == 'O') {
+        const bool control_sequence = last == '[';
+        while (byte_follows(fd)) {
+            last = read_byte(fd);
+            const bool final_byte = last >= 0x40 && last <= 0x7E;
+            if (last < 0 || !control_sequence || final_byte) {
+                break;
+            }
+        }
+    }
+    if (last >= 0) {
+        pending_code = last;
+    }
+    return kExtendedKeyPrefix;
+}
+
+// Raw mode without echo for one key. ISIG stays on, so Ctrl+C still
+// interrupts; temporary handlers put the terminal back before the signal's
+// default action ends the process.
+int read_key_from_terminal(int fd, const termios& original) {
+    termios raw = original;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+
+    saved_terminal = original;
+    struct sigaction restore {};
+    restore.sa_handler = restore_terminal_and_reraise;
+    sigemptyset(&restore.sa_mask);
+    struct sigaction previous[kEndingSignalCount] {};
+    bool replaced[kEndingSignalCount] = {};
+    for (std::size_t i = 0; i < kEndingSignalCount; ++i) {
+        // Only over the default action: an ignored signal stays ignored.
+        if (sigaction(kEndingSignals[i], nullptr, &previous[i]) == 0 && previous[i].sa_handler == SIG_DFL) {
+            replaced[i] = sigaction(kEndingSignals[i], &restore, nullptr) == 0;
+        }
+    }
+
+    // TCSANOW keeps keys typed ahead.
+    const bool raw_mode = tcsetattr(fd, TCSANOW, &raw) == 0;
+    const int code = read_terminal_key(fd);
+    if (raw_mode) {
+        tcsetattr(fd, TCSANOW, &original);
+    }
+
+    for (std::size_t i = 0; i < kEndingSignalCount; ++i) {
+        if (replaced[i]) {
+            sigaction(kEndingSignals[i], &previous[i], nullptr);
+        }
+    }
+    return code;
+}
+
+}  // namespace
+
+int read_key() {
+    if (pending_code >= 0) {
+        const int code = pending_code;
+        pending_code = -1;
+        return code;
+    }
+    termios original{};
+    const int code = tcgetattr(STDIN_FILENO, &original) == 0 ? read_key_from_terminal(STDIN_FILENO, original)
+                                                             : read_byte(STDIN_FILENO);
+    return code < 0 ? kEscapeKey : code;
+}
+
+}  // namespace velmar::platform

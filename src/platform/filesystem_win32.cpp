@@ -1,0 +1,35 @@
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <share.h>
+#include <windows.h>
+
+#include "platform/filesystem.h"
+
+namespace velmar::platform {
+
+bool create_directory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+// Deny-none sharing, so the server may read and rewrite the exchange files
+// while they are open here. msvcrt (mingw-w64) opens that way already; its
+// libstdc++ streams have no share-mode argument.
+std::ofstream open_shared_output(const std::string& path, std::ios::openmode mode) {
+#ifdef _MSC_VER
+    return std::ofstream(path, mode | std::ios::out, _SH_DENYNO);
+#else
+    return std::ofstream(path, mode | std::ios::out);
+#endif
+}
+
+std::ifstream open_shared_input(const std::string& path) {
+#ifdef _MSC_VER
+    return std::ifstream(path, std::ios::in, _SH_DENYNO);
+#else
+    return std::ifstream(path);
+#endif
+}
+
+}  // namespace velmar::platform

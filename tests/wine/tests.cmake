@@ -1,0 +1,11 @@
+# The Windows executable under Wine against a native sim-standin. Built only
+# when VELMAR_WINDOWS_EXE names a velmar-tracker.exe (from the mingw-w64
+# cross-build); Wine takes WINEPREFIX, WINEDEBUG and the like from the
+# environment of ctest.
+if(VELMAR_WINDOWS_EXE)
+    find_program(VELMAR_WINE_PROGRAM wine REQUIRED)
+    velmar_add_test(wine_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/wine_test.cpp LABELS wine)
+    target_compile_definitions(wine_tests PRIVATE
+        VELMAR_WINDOWS_EXE="${VELMAR_WINDOWS_EXE}"
+        VELMAR_WINE_PROGRAM="${VELMAR_WINE_PROGRAM}")
+endif()
