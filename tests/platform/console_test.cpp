@@ -140,6 +140,9 @@ struct TerminalKeyCase {
     std::vector<int> codes;
 };
 
+// Test names show the row's name, not its bytes.
+void PrintTo(const TerminalKeyCase& row, std::ostream* out) { *out << row.name; }
+
 class ReadKeyOnTerminal : public testing::TestWithParam<TerminalKeyCase> {};
 
 TEST_P(ReadKeyOnTerminal, OneKeyPressWithoutEchoAndTheModesRestored) {
@@ -177,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TerminalKeyCase{"ArrowUp", "\x1b[A", {224, 'A'}}, TerminalKeyCase{"F1", "\x1bOP", {224, 'P'}},
                     TerminalKeyCase{"F5", "\x1b[15~", {224, '~'}}, TerminalKeyCase{"AltX", "\x1bx", {224, 'x'}},
                     TerminalKeyCase{"ShiftArrow", "\x1b[1;2C", {224, 'C'}}),
-    [](const testing::TestParamInfo<TerminalKeyCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<TerminalKeyCase>& row) { return std::string(row.param.name); });
 
 TEST(ReadKey, KeysTypedAfterASequenceAreKept) {
     PseudoTerminal terminal;
@@ -202,6 +205,8 @@ struct EndingSignalCase {
     int signal_number;
     const char* typed;  // the key that raises it on the terminal, or null to kill()
 };
+
+void PrintTo(const EndingSignalCase& row, std::ostream* out) { *out << row.name; }
 
 class ReadKeyEndedBySignal : public testing::TestWithParam<EndingSignalCase> {};
 
@@ -245,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, ReadKeyEndedBySignal,
     testing::Values(EndingSignalCase{"CtrlC", SIGINT, "\x03"}, EndingSignalCase{"CtrlBackslash", SIGQUIT, "\x1c"},
                     EndingSignalCase{"Terminate", SIGTERM, nullptr}, EndingSignalCase{"HangUp", SIGHUP, nullptr}),
-    [](const testing::TestParamInfo<EndingSignalCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<EndingSignalCase>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace velmar::platform

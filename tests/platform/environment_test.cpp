@@ -54,31 +54,28 @@ struct AppDataCase {
     std::optional<std::string> expected;
 };
 
-class AppDataFolder : public testing::TestWithParam<AppDataCase> {};
-
-TEST_P(AppDataFolder, FollowsTheFallbackOrder) {
-    const AppDataCase& row = GetParam();
+TEST(AppDataFolder, FollowsTheFallbackOrder) {
+    const AppDataCase rows[] = {
+        AppDataCase{"AppdataWinsOverAll", "/a/roaming", "/x/data", "/home/u", "/a/roaming"},
+        AppDataCase{"EmptyAppdataCounts", "", "/x/data", "/home/u", ""},
+        AppDataCase{"AppdataKeptVerbatim", "C:\\Users\\u\\AppData\\Roaming", std::nullopt, std::nullopt,
+                    "C:\\Users\\u\\AppData\\Roaming"},
+        AppDataCase{"XdgWithoutAppdata", std::nullopt, "/x/data", "/home/u", "/x/data"},
+        AppDataCase{"EmptyXdgIgnored", std::nullopt, "", "/home/u", "/home/u/.local/share"},
+        AppDataCase{"RelativeXdgIgnored", std::nullopt, "x/data", "/home/u", "/home/u/.local/share"},
+        AppDataCase{"HomeAlone", std::nullopt, std::nullopt, "/home/u", "/home/u/.local/share"},
+        AppDataCase{"NothingSet", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+        AppDataCase{"EmptyHomeIsNothing", std::nullopt, std::nullopt, "", std::nullopt},
+        AppDataCase{"OnlyIgnoredXdg", std::nullopt, "rel", std::nullopt, std::nullopt}};
     EnvironmentGuard environment;
-    environment.set("APPDATA", row.appdata);
-    environment.set("XDG_DATA_HOME", row.xdg_data_home);
-    environment.set("HOME", row.home);
-    EXPECT_EQ(app_data_folder(), row.expected);
+    for (const AppDataCase& row : rows) {
+        SCOPED_TRACE(row.name);
+        environment.set("APPDATA", row.appdata);
+        environment.set("XDG_DATA_HOME", row.xdg_data_home);
+        environment.set("HOME", row.home);
+        EXPECT_EQ(app_data_folder(), row.expected);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, AppDataFolder,
-    testing::Values(AppDataCase{"AppdataWinsOverAll", "/a/roaming", "/x/data", "/home/u", "/a/roaming"},
-                    AppDataCase{"EmptyAppdataCounts", "", "/x/data", "/home/u", ""},
-                    AppDataCase{"AppdataKeptVerbatim", "C:\\Users\\u\\AppData\\Roaming", std::nullopt, std::nullopt,
-                                "C:\\Users\\u\\AppData\\Roaming"},
-                    AppDataCase{"XdgWithoutAppdata", std::nullopt, "/x/data", "/home/u", "/x/data"},
-                    AppDataCase{"EmptyXdgIgnored", std::nullopt, "", "/home/u", "/home/u/.local/share"},
-                    AppDataCase{"RelativeXdgIgnored", std::nullopt, "x/data", "/home/u", "/home/u/.local/share"},
-                    AppDataCase{"HomeAlone", std::nullopt, std::nullopt, "/home/u", "/home/u/.local/share"},
-                    AppDataCase{"NothingSet", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
-                    AppDataCase{"EmptyHomeIsNothing", std::nullopt, std::nullopt, "", std::nullopt},
-                    AppDataCase{"OnlyIgnoredXdg", std::nullopt, "rel", std::nullopt, std::nullopt}),
-    [](const testing::TestParamInfo<AppDataCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velmar::platform
