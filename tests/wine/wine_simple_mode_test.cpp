@@ -1,0 +1,77 @@
+// The Windows executable, cross-built with mingw-w64, in simple mode under
+// Wine against a native sim-standin.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+#include "wine/wine_support.h"
+
+namespace velmar::wine {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(WineSimpleMode, ConnectsToTheNativeStandinAndEndsOnAKey) {
+    test::Standin standin;
+    test::ScratchDir scratch;
+    const std::filesystem::path out = scratch.path() / "stdout.txt";
+    const std::filesystem::path err = scratch.path() / "stderr.txt";
+    // Keys come through a pseudo-terminal (_getch needs a console); the
+    // output goes to files, since on a terminal Wine's console adds escape
+    // sequences to it.
+    test::ProcessOptions options;
+    options.environment = standin.client_environment();
+    options.use_pty = true;
+    test::Process tracker({"/bin/sh", "-c", "out=$1 err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"", "sh",
+                           out.string(), err.string(), VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE},
+                          options);
+
+    ASSERT_TRUE(eventually([&] { return file_or_empty(out).find("Press any key to exit...") != std::string::npos; },
+                           kWineStartTimeout))
+        << file_or_empty(out) << file_or_empty(err);
+    tracker.write_input("x");
+    EXPECT_EQ(tracker.wait(30s), 0) << file_or_empty(err);
+
+    EXPECT_EQ(crlf_lines(test::read_file(out)), (Lines{
+                                                    "MSFS Velmar Tracker - Simple Version",
+                                                    "====================================",
+                                                    "Version: 0.0.1",
+                                                    "",
+                                                    "Connecting to Microsoft Flight Simulator...",
+                                                    "[OK] Connected to Flight Simulator!",
+                                                    "SimConnect connection successful.",
+                                                    "",
+                                                    "This is the simple test version.",
+                                                    "For full HTTP server with React UI, use the Python bridge:",
+                                                    "  python python-server.py",
+                                                    "",
+                                                    "Press any key to exit...",
+                                                }));
+    ASSERT_TRUE(standin.wait_for_log_lines(2));
+    EXPECT_EQ(standin.log_lines(),
+              (Lines{"SimConnect_Open \"MSFS Velmar Tracker Simple\" 0 0 0 0 -> 0", "SimConnect_Close -> 0"}));
+}
+
+TEST(WineSimpleMode, WithoutAConsoleTheFailureBlockShowsOnce) {
+    test::Standin standin;
+    standin.control("fail SimConnect_Open -2147467259");
+    test::ProcessOptions options;
+    options.environment = standin.client_environment();
+    test::Process tracker({VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE}, options);
+    tracker.close_input();
+
+    // _getch fails at once without a console: ESC, not an endless loop.
+    EXPECT_EQ(tracker.wait(kWineStartTimeout), 0);
+    const Lines lines = tracker.output_lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Press ENTER to try again, or ESC to exit..."), 1);
+    EXPECT_EQ(lines.back(), "Exiting...");
+    EXPECT_NE(tracker.output().find("Exiting...\r\n"), std::string::npos) << "console lines end in CR LF";
+}
+
+}  // namespace
+}  // namespace velmar::wine
