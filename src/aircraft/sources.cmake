@@ -1,1 +1,3 @@
-# target_sources(velmar_core PRIVATE ...) for src/aircraft
+target_sources(velmar_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/aircraft_identity.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/aircraft_diagnostic.cpp)
