@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -13,8 +16,17 @@
 
 namespace velmar {
 
+struct PauseOperation;
+
 // The program's one connection to the simulator. It reports to its owner only
 // through the three callbacks, each of which may be empty.
+//
+// Threads: connect, disconnect, data collection and the control operations run
+// on the owner's thread; dispatch_messages (and through it every callback but
+// the connection callback) on the dispatch thread; the "AircraftLoaded"
+// request on the manager's own aircraft-state thread. Every SimConnect call is
+// made under api_mutex_, which is never held while a callback runs, so the
+// owner may take its own lock in a callback and call back into the manager.
 class SimConnectManager {
 public:
     using SampleCallback = std::function<void(const FlightData&)>;
@@ -26,12 +38,14 @@ public:
     SimConnectManager(const SimConnectManager&) = delete;
     SimConnectManager& operator=(const SimConnectManager&) = delete;
 
+    // Install before connect: the dispatch thread reads them without a lock.
     void set_sample_callback(SampleCallback callback);
     void set_connection_callback(ConnectionCallback callback);
     void set_error_callback(ErrorCallback callback);
 
     // Connection
     bool connect(const std::string& client_name);
+    // Safe while another thread is inside dispatch_messages.
     void disconnect();
     bool is_connected() const;
     // True once the simulator has sent its quit record on this connection.
@@ -40,6 +54,7 @@ public:
     // Dispatch (dispatch thread only)
     void dispatch_messages();
     void handle_exception(const SIMCONNECT_RECV_EXCEPTION& exception);
+    // Reads the data block that begins at record.dwData (kSampleBlockBytes).
     FlightData build_flight_data(const SIMCONNECT_RECV_SIMOBJECT_DATA& record) const;
     void dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_STATE& state);
 
@@ -58,8 +73,62 @@ public:
     bool set_standard_fuel_load();
 
 private:
-    // Field list is the implementer's; keep the order handle, connected,
-    // sample_callback, connection_callback, error_callback, aircraft_name.
+    // A received record, copied out of the library's buffer while the handle
+    // is locked, so closing the handle cannot pull it away mid-handling.
+    // Bytes past the record's size are zero. The records read here are at
+    // most a few hundred bytes; longer ones are cut to this size.
+    static constexpr std::size_t kRecordCopyBytes = 1024;
+    struct RecordCopy {
+        alignas(8) std::array<unsigned char, kRecordCopyBytes> bytes{};
+        template <typename Record>
+        Record as() const;
+    };
+
+    bool transmit_pause_event(const PauseOperation& operation);
+
+    // Runs `call(handle)` under api_mutex_; kNotOpenResult when the
+    // connection has been closed meanwhile.
+    static constexpr HRESULT kNotOpenResult = static_cast<HRESULT>(0x80004005L);  // E_FAIL
+    template <typename Call>
+    HRESULT call_library(Call&& call);
+
+    bool next_record(RecordCopy& record);
+    void handle_record(const RecordCopy& record);
+
+    void schedule_aircraft_state_request();
+    void request_aircraft_state();  // body of the aircraft-state thread
+    void send_aircraft_state_request();
+    void stop_aircraft_state_thread();
+
+    HANDLE handle_ = nullptr;  // guarded by api_mutex_
+    std::atomic<bool> connected_{false};
+    SampleCallback sample_callback_;
+    ConnectionCallback connection_callback_;
+    ErrorCallback error_callback_;
+    std::string aircraft_name_;  // dispatch thread only
+    std::mutex api_mutex_;       // held for one SimConnect call (and record copy) at a time
+    std::atomic<bool> quit_received_{false};
+
+    // Definitions added on first use and kept for the life of the manager
+    // (there is one manager per process). Owner's thread only.
+    bool position_definition_created_ = false;
+    bool tank_definitions_created_ = false;
+
+    // Guards aircraft_state_due_, aircraft_state_stop_ and aircraft_state_thread_.
+    std::mutex aircraft_state_mutex_;
+    std::condition_variable aircraft_state_wake_;
+    std::deque<std::chrono::steady_clock::time_point> aircraft_state_due_;
+    bool aircraft_state_stop_ = false;
+    std::thread aircraft_state_thread_;  // started and joined on the owner's thread
 };
+
+template <typename Call>
+HRESULT SimConnectManager::call_library(Call&& call) {
+    std::lock_guard lock(api_mutex_);
+    if (handle_ == nullptr) {
+        return kNotOpenResult;
+    }
+    return call(handle_);
+}
 
 }  // namespace velmar

@@ -1,1 +1,4 @@
-# target_sources(velmar_core PRIVATE ...) for src/simconnect
+target_sources(velmar_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/sample_definition.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/simconnect_manager.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/simulator_control.cpp)

@@ -1,1 +1,4 @@
-# velmar_add_test(simconnect_tests SOURCES ... LIBS ...)
+velmar_add_test(simconnect_tests
+    SOURCES
+        ${CMAKE_CURRENT_LIST_DIR}/sample_decoding_test.cpp
+    LIBS velmar_core)
