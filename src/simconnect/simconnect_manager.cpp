@@ -48,8 +48,9 @@ bool is_silent_exception(DWORD code) {
 // dwData, the last member of the record header, is the first word of the block.
 constexpr std::size_t kSampleBlockOffset = sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA) - sizeof(DWORD);
 
+// The bytes of a fixed-size text field up to its first zero, or all of them.
 std::string fixed_string(const char* field, std::size_t capacity) {
-    return std::string(field, strnlen(field, capacity));
+    return std::string(field, std::find(field, field + capacity, '\0'));
 }
 
 }  // namespace
