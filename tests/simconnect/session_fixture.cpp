@@ -1,40 +1,60 @@
 #include "session_fixture.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <stdexcept>
 
 namespace velmar::test {
 
-Lines CapturedStream::lines() const {
-    std::lock_guard lock(mutex_);
-    return split_lines(text_);
-}
-
-void CapturedStream::clear() {
-    std::lock_guard lock(mutex_);
-    text_.clear();
-}
-
-CapturedStream::int_type CapturedStream::overflow(int_type c) {
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-        std::lock_guard lock(mutex_);
-        text_.push_back(traits_type::to_char_type(c));
+CapturedOutput::CapturedOutput(int target) : target_(target) {
+    std::fflush(nullptr);
+    std::cout.flush();
+    std::cerr.flush();
+    char name[] = "/tmp/velmar-console-XXXXXX";
+    file_ = ::mkstemp(name);
+    if (file_ < 0) {
+        throw std::runtime_error("cannot create a capture file");
     }
-    return traits_type::not_eof(c);
+    ::unlink(name);
+    saved_ = ::dup(target_);
+    ::dup2(file_, target_);
 }
 
-std::streamsize CapturedStream::xsputn(const char* s, std::streamsize n) {
-    std::lock_guard lock(mutex_);
-    text_.append(s, static_cast<std::size_t>(n));
-    return n;
+CapturedOutput::~CapturedOutput() {
+    std::fflush(nullptr);
+    ::dup2(saved_, target_);
+    ::close(saved_);
+    ::close(file_);
 }
 
-ConsoleCapture::ConsoleCapture() : saved_out_(std::cout.rdbuf(&out_)), saved_error_(std::cerr.rdbuf(&error_)) {}
+std::string CapturedOutput::text(bool whole) const {
+    std::string text;
+    char buffer[4096];
+    auto offset = whole ? off_t{0} : static_cast<off_t>(mark_.load());
+    for (ssize_t n; (n = ::pread(file_, buffer, sizeof buffer, offset)) > 0; offset += n) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+void CapturedOutput::clear() {
+    struct stat status {};
+    ::fstat(file_, &status);
+    mark_ = status.st_size;
+}
+
+ConsoleCapture::FailureReport::~FailureReport() { std::fputs(text.c_str(), stderr); }
 
 ConsoleCapture::~ConsoleCapture() {
-    std::cout.rdbuf(saved_out_);
-    std::cerr.rdbuf(saved_error_);
+    if (::testing::Test::HasFailure()) {
+        failure_report_.text =
+            "captured standard output:\n" + out_.text(true) + "captured standard error:\n" + error_.text(true);
+    }
 }
 
 bool ConsoleCapture::printed(const std::string& line) const {

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
-#include <streambuf>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,40 +17,50 @@ namespace velmar::test {
 
 using Lines = std::vector<std::string>;
 
-// Collects what is written to a stream; written and read from any thread.
-class CapturedStream : public std::streambuf {
+// Redirects one file descriptor (1 or 2) into a temporary file while it
+// lives, so whatever the process writes there is caught, whether through
+// stdio or iostreams and from any thread.
+class CapturedOutput {
 public:
-    Lines lines() const;
+    explicit CapturedOutput(int target);
+    ~CapturedOutput();
+    CapturedOutput(const CapturedOutput&) = delete;
+    CapturedOutput& operator=(const CapturedOutput&) = delete;
+
+    std::string text(bool whole = false) const;  // since the last clear, or all of it
     void clear();
 
-protected:
-    int_type overflow(int_type c) override;
-    std::streamsize xsputn(const char* s, std::streamsize n) override;
-
 private:
-    mutable std::mutex mutex_;
-    std::string text_;
+    int target_;
+    int saved_;
+    int file_;
+    std::atomic<long long> mark_{0};
 };
 
-// Redirects std::cout and std::cerr while it lives: create it before any
-// thread that prints, destroy it after they are joined.
+// Captures standard output and standard error: create it before any thread
+// that prints, destroy it after they are joined. A failed test gets what was
+// captured printed after the capture ends.
 class ConsoleCapture {
 public:
-    ConsoleCapture();
+    ConsoleCapture() = default;
     ~ConsoleCapture();
     ConsoleCapture(const ConsoleCapture&) = delete;
     ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
-    Lines out() const { return out_.lines(); }
-    Lines errors() const { return error_.lines(); }
+    Lines out() const { return split_lines(out_.text()); }
+    Lines errors() const { return split_lines(error_.text()); }
     bool printed(const std::string& line) const;
     void clear();
 
 private:
-    CapturedStream out_;
-    CapturedStream error_;
-    std::streambuf* saved_out_;
-    std::streambuf* saved_error_;
+    // Declared first, so it prints after both captures have ended.
+    struct FailureReport {
+        std::string text;
+        ~FailureReport();
+    };
+    FailureReport failure_report_;
+    CapturedOutput out_{1};
+    CapturedOutput error_{2};
 };
 
 // What the manager's callbacks received; filled on any thread.
