@@ -1,9 +1,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/bridge_mode.h"
 #include "app/command_line.h"
 #include "app/simple_mode.h"
-#include "platform/console.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> arguments;
@@ -12,9 +12,7 @@ int main(int argc, char** argv) {
     }
     const velmar::CommandLine command_line = velmar::scan_command_line(arguments);
     if (command_line.file_mode) {
-        // Bridge mode joins with the file bridge.
-        velmar::platform::print_error_line("[CUSTOM ERROR] Bridge mode is not available in this build");
-        return 1;
+        return velmar::run_bridge_mode(command_line.portable_directory);
     }
     return velmar::run_simple_mode();
 }

@@ -1,4 +1,5 @@
 target_sources(velmar_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/bridge_mode.cpp
     ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
     ${CMAKE_CURRENT_LIST_DIR}/simple_mode.cpp)
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/simple_mode.cpp APPEND PROPERTY

@@ -4,7 +4,11 @@
 # environment of ctest.
 if(VELMAR_WINDOWS_EXE)
     find_program(VELMAR_WINE_PROGRAM wine REQUIRED)
-    velmar_add_test(wine_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/wine_simple_mode_test.cpp LABELS wine)
+    velmar_add_test(wine_tests
+        SOURCES
+            ${CMAKE_CURRENT_LIST_DIR}/wine_bridge_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/wine_simple_mode_test.cpp
+        LABELS wine)
     target_compile_definitions(wine_tests PRIVATE
         VELMAR_WINDOWS_EXE="${VELMAR_WINDOWS_EXE}"
         VELMAR_WINE_PROGRAM="${VELMAR_WINE_PROGRAM}")
