@@ -102,53 +102,6 @@ TEST(FlightJson, WritesTheExampleSampleByteForByte) {
     parse_sample(text);
 }
 
-TEST(FlightJson, DefaultSampleIsAllZerosFalseAndEmptyStrings) {
-    const std::string text = flight_json(FlightData{}, 0);
-    EXPECT_EQ(text, R"({"timestamp":0,"altitude":0.00,"indicated_altitude":0.00,"altitude_above_ground":0.00,)"
-                    R"("airspeed_indicated":0.00,"airspeed_true":0.00,"gps_ground_speed":0.00,"heading_magnetic":0.00,)"
-                    R"("heading_true":0.00,"vertical_speed":0.00,"elevator_position":0.00,"aileron_position":0.00,)"
-                    R"("rudder_position":0.00,"throttle_position":0.00,"fuel_quantity":0.00,"engine_rpm":0.00,)"
-                    R"("autopilot_master":false,"autopilot_heading":false,"autopilot_altitude":false,)"
-                    R"("autopilot_speed":false,"is_paused":false,"latitude":0.00000000,"longitude":0.00000000,)"
-                    R"("aircraft_title":"","aircraft_type":""})");
-    parse_sample(text);
-}
-
-TEST(FlightJson, EveryFieldLandsInItsOwnMember) {
-    FlightData sample;
-    double value = 1.0;
-    for (double FlightData::*field :
-         {&FlightData::altitude, &FlightData::indicated_altitude, &FlightData::altitude_above_ground,
-          &FlightData::airspeed_indicated, &FlightData::airspeed_true, &FlightData::gps_ground_speed,
-          &FlightData::heading_magnetic, &FlightData::heading_true, &FlightData::vertical_speed,
-          &FlightData::elevator_position, &FlightData::aileron_position, &FlightData::rudder_position,
-          &FlightData::throttle_position, &FlightData::fuel_quantity, &FlightData::engine_rpm, &FlightData::latitude,
-          &FlightData::longitude}) {
-        sample.*field = value;
-        value += 1.0;
-    }
-    sample.autopilot_heading = true;
-    sample.autopilot_speed = true;
-    const ordered_json parsed = parse_sample(flight_json(sample, -7));
-    EXPECT_EQ(parsed["timestamp"], -7);
-    for (std::size_t i = 1; i <= 15; ++i) {
-        EXPECT_EQ(parsed[kKeys[i]].get<double>(), static_cast<double>(i)) << kKeys[i];
-    }
-    EXPECT_EQ(parsed["latitude"].get<double>(), 16.0);
-    EXPECT_EQ(parsed["longitude"].get<double>(), 17.0);
-    EXPECT_EQ(parsed["autopilot_master"], false);
-    EXPECT_EQ(parsed["autopilot_heading"], true);
-    EXPECT_EQ(parsed["autopilot_altitude"], false);
-    EXPECT_EQ(parsed["autopilot_speed"], true);
-    EXPECT_EQ(parsed["is_paused"], false);
-}
-
-struct NumberCase {
-    double value;
-    const char* two_decimals;
-    const char* eight_decimals;
-};
-
 TEST(FlightJson, NumbersAreFixedPointAndCorrectlyRounded) {
     const NumberCase cases[] = {
         {0.0, "0.00", "0.00000000"},
@@ -192,24 +145,13 @@ TEST(FlightJson, NumbersAreFixedPointAndCorrectlyRounded) {
     }
 }
 
-TEST(FlightJson, HugeNumbersAreWrittenInFullAndStillParse) {
-    FlightData sample;
-    sample.altitude = DBL_MAX;
-    sample.longitude = -DBL_MAX;
-    const std::string text = flight_json(sample, 0);
-    EXPECT_EQ(member_text(text, "altitude"), stream_fixed(DBL_MAX, 2));
-    EXPECT_EQ(member_text(text, "longitude"), stream_fixed(-DBL_MAX, 8));
-    EXPECT_EQ(member_text(text, "altitude").size(), 309u + 3u);
-    parse_sample(text);
-}
-
 TEST(FlightJson, MatchesAStringStreamOnRandomValues) {
     std::mt19937_64 generator(20250314);
     std::uniform_int_distribution<std::uint64_t> bits;
     std::uniform_real_distribution<double> everyday(-50000.0, 50000.0);
     std::uniform_int_distribution<std::int64_t> steps(-100'000'000, 100'000'000);
     std::uniform_int_distribution<int> ulps(-1000, 1000);
-    const double limits[] = {0x1p53, 9.2e10, 1e15, 1e20, 0.005, 0.000000005};
+    const double limits[] = {0x1p53, 9.2e10, 1e15, 1e20, DBL_MAX, 0.005, 0.000000005};
     for (int i = 0; i < 60000; ++i) {
         double value = 0.0;
         switch (i % 6) {
