@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -33,13 +34,14 @@ constexpr std::string_view kRecordingPrefix = "flight_data_";
 constexpr std::string_view kRecordingExtension = ".json";
 constexpr const char* kRecordingTimePattern = "%Y%m%d_%H%M%S";
 
-using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // The C library's files: on Windows fopen opens deny-none, so the server may
 // hold the same file open, and per sample they cost far less than a stream.
-FileHandle open_file(const std::string& path, const char* mode) {
-    return FileHandle(std::fopen(path.c_str(), mode), &std::fclose);
-}
+FileHandle open_file(const std::string& path, const char* mode) { return FileHandle(std::fopen(path.c_str(), mode)); }
 
 // Rewrites a file in place: truncate, write, close. No temporary file and
 // rename, so a reader that watches the file for changes sees every rewrite.

@@ -53,8 +53,7 @@ std::optional<ordered_json> parse_json(const std::string& text) {
 
 // Whether `expected` appears in `lines` in this order, other lines (of other
 // threads) allowed in between.
-bool in_order(const std::vector<std::string>& lines, const std::vector<std::string>& expected,
-              std::size_t from = 0) {
+bool in_order(const std::vector<std::string>& lines, const std::vector<std::string>& expected, std::size_t from = 0) {
     std::size_t next = 0;
     for (std::size_t i = from; i < lines.size() && next < expected.size(); ++i) {
         if (lines[i] == expected[next]) ++next;
@@ -63,8 +62,8 @@ bool in_order(const std::vector<std::string>& lines, const std::vector<std::stri
 }
 
 std::size_t index_of(const std::vector<std::string>& lines, const std::string& line, std::size_t from = 0) {
-    const auto found = std::find(lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())),
-                                 lines.end(), line);
+    const auto found =
+        std::find(lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())), lines.end(), line);
     return static_cast<std::size_t>(found - lines.begin());
 }
 
@@ -232,7 +231,8 @@ TEST(BridgeStart, FolderChoiceLinesAndTheFailurePath) {
         expected.push_back("[CUSTOM ERROR] Failed to connect to SimConnect");
         expected.push_back("Make sure Microsoft Flight Simulator is running.");
         EXPECT_EQ(bridge.output_lines(), expected);
-        EXPECT_EQ(bridge.error_lines(), std::vector<std::string>{"[CUSTOM ERROR] Failed to connect to MSFS SimConnect"});
+        EXPECT_EQ(bridge.error_lines(),
+                  std::vector<std::string>{"[CUSTOM ERROR] Failed to connect to MSFS SimConnect"});
         if (!row.without_app_data) {
             EXPECT_TRUE(fs::is_directory(run.data_folder()));
             EXPECT_FALSE(fs::exists(run.status_file()));
@@ -277,8 +277,7 @@ TEST(BridgeStart, ConnectsPublishesSamplesAndShutsDownOnInterrupt) {
 
     EXPECT_EQ(run.stop(SIGINT), 0);
     const auto final_lines = bridge.output_lines();
-    EXPECT_TRUE(in_order(final_lines, {"", "Shutting down...", kDisconnectedLine, kSessionClosedLine},
-                         expected.size()))
+    EXPECT_TRUE(in_order(final_lines, {"", "Shutting down...", kDisconnectedLine, kSessionClosedLine}, expected.size()))
         << bridge.output();
     ASSERT_TRUE(run.status());
     EXPECT_EQ((*run.status())["connected"], false);

@@ -51,7 +51,8 @@ TEST(WineBridge, RecordsUnderWinesAppDataWithCrLfLines) {
     const fs::path commands = velmar / "python_commands.txt";
     const std::set<fs::path> earlier = recordings_in(velmar);
 
-    ASSERT_TRUE(eventually([&] { return file_or_empty(velmar / "simconnect_status.json").starts_with(R"({"connected":true,)"); }));
+    ASSERT_TRUE(eventually(
+        [&] { return file_or_empty(velmar / "simconnect_status.json").starts_with(R"({"connected":true,)"); }));
     auto send = [&](const std::string& word) {
         test::write_file(commands, word + "\r\n");
         return eventually([&] { return file_or_empty(commands).empty(); });
