@@ -102,6 +102,12 @@ TEST(FlightJson, WritesTheExampleSampleByteForByte) {
     parse_sample(text);
 }
 
+struct NumberCase {
+    double value;
+    const char* two_decimals;
+    const char* eight_decimals;
+};
+
 TEST(FlightJson, NumbersAreFixedPointAndCorrectlyRounded) {
     const NumberCase cases[] = {
         {0.0, "0.00", "0.00000000"},
