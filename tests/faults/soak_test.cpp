@@ -1,0 +1,110 @@
+// A long run at a high frame rate with tests started and stopped and every
+// command word sent, meant for the sanitizer builds: the bridge must end
+// cleanly with no sanitizer report, and every recording must be whole.
+// VELMAR_SOAK_SECONDS (default 120) and VELMAR_SOAK_RATE (frames a second,
+// default 500) make longer or harder runs by hand.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "faults/fault_support.h"
+
+namespace velmar::test {
+namespace {
+
+int environment_number(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
+}
+
+struct Word {
+    const char* word;
+    const char* line;
+};
+
+constexpr Word kWords[] = {
+    {"PAUSE_REGULAR", "[OK] Executing regular pause"},
+    {"UNPAUSE", "[OK] Executing unpause"},
+    {"PAUSE_ACTIVE", "[OK] Executing active pause"},
+    {"PAUSE_SIM", "[OK] Executing sim pause"},
+    {"SET_STANDARD_FUEL", "[OK] Setting standard fuel load (5T)"},
+    {"POSITION_RTT", "[OK] Positioning aircraft at RTT Rattenberg"},
+    {"START_TEST", "[OK] Test started - Data collection active"},
+    {"NOT_A_COMMAND", "[DEBUG] Unknown command: NOT_A_COMMAND"},
+};
+
+TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
+    const int seconds = environment_number("VELMAR_SOAK_SECONDS", 120);
+    const int rate = environment_number("VELMAR_SOAK_RATE", 500);
+    ScratchDir scratch;
+    Standin standin({"--rate", std::to_string(rate)});
+    BridgeRun bridge(standin, scratch.path());
+    ASSERT_TRUE(bridge.wait_started()) << bridge.process->error_output();
+
+    std::mt19937 random(20251206);
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(std::size(kWords)) - 1);
+    std::uniform_int_distribution<int> pause_ms(0, 400);
+    const char* aircraft[] = {"SimObjects\\Airplanes\\Asobo_A320_Neo\\aircraft.cfg",
+                              "SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg", "config\\aircraft.cfg"};
+    int starts = 0, commands = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (int cycle = 0; std::chrono::steady_clock::now() < deadline; ++cycle) {
+        ASSERT_TRUE(bridge.command("START_TEST", kWords[6].line)) << "cycle " << cycle;
+        ++starts;
+        for (int i = 0; i < 6; ++i) {
+            const Word& word = kWords[pick(random)];
+            ASSERT_TRUE(bridge.command(word.word, word.line)) << word.word << " in cycle " << cycle;
+            starts += word.word == std::string("START_TEST");
+            ++commands;
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(random)));
+        }
+        if (cycle % 3 == 0) standin.control(std::string("aircraft ") + aircraft[(cycle / 3) % 3]);
+        if (cycle % 5 == 0) standin.control("exception 1");
+        ASSERT_TRUE(bridge.command("UNPAUSE", kWords[1].line));
+        ASSERT_TRUE(bridge.command("STOP_TEST", "[OK] Test stopped - Data saved to AppData/Velmar/"));
+        // A short gap with no test, samples still flowing.
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(random)));
+    }
+    ASSERT_TRUE(bridge.command("START_TEST", kWords[6].line));  // shut down during a test
+    ++starts;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(bridge.interrupt_cleanly()) << bridge.process->error_output();
+
+    std::string errors = bridge.process->error_output();
+    for (const char* report : {"ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
+        EXPECT_EQ(errors.find(report), std::string::npos) << errors;
+    }
+    nlohmann::json status = nlohmann::json::parse(read_file(bridge.status_file()));
+    EXPECT_EQ(status["connected"], false);
+    EXPECT_EQ(status["test_active"], true);
+
+    // One recording per start, none overwritten, each line whole and in time order.
+    auto files = recordings(bridge.recording_folder());
+    EXPECT_EQ(files.size(), static_cast<std::size_t>(starts));
+    std::size_t lines_total = 0;
+    for (const auto& file : files) {
+        std::string torn;
+        auto lines = recording_lines(file, &torn);
+        EXPECT_EQ(torn, "") << file;
+        std::int64_t last = -1;
+        for (const auto& line : lines) {
+            ASSERT_EQ(flight_data_problem(line), "") << file;
+            std::int64_t timestamp = nlohmann::json::parse(line)["timestamp"];
+            ASSERT_GE(timestamp, last) << file;
+            last = timestamp;
+        }
+        lines_total += lines.size();
+    }
+    RecordProperty("starts", starts);
+    RecordProperty("commands", commands);
+    RecordProperty("recorded_lines", static_cast<int>(lines_total));
+    EXPECT_GT(lines_total, static_cast<std::size_t>(seconds) * 10);
+}
+
+}  // namespace
+}  // namespace velmar::test

@@ -1,0 +1,24 @@
+find_package(nlohmann_json 3 REQUIRED)
+
+add_library(velmar_fault_support STATIC ${CMAKE_CURRENT_LIST_DIR}/fault_support.cpp)
+target_link_libraries(velmar_fault_support PUBLIC velmar_test_support nlohmann_json::nlohmann_json)
+velmar_warnings(velmar_fault_support)
+
+velmar_add_test(faults_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/stand_in_faults_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/write_faults_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/schema_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/number_format_test.cpp
+    LIBS velmar_fault_support velmar_core)
+target_compile_definitions(faults_tests PRIVATE VELMAR_SCHEMA_DIR="${CMAKE_SOURCE_DIR}/docs/schema")
+add_dependencies(faults_tests velmar-tracker sim-standin)
+
+# The soak runs for minutes (VELMAR_SOAK_SECONDS); its label lets a quick run
+# leave it out: ctest -LE soak.
+add_executable(faults_soak ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp)
+target_link_libraries(faults_soak PRIVATE velmar_fault_support GTest::gtest_main)
+velmar_warnings(faults_soak)
+set_target_properties(faults_soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+add_dependencies(faults_soak velmar-tracker sim-standin)
+add_test(NAME faults_soak COMMAND faults_soak)
+set_tests_properties(faults_soak PROPERTIES LABELS "soak;long" TIMEOUT 1800)
