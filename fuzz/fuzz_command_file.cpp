@@ -1,0 +1,89 @@
+// The command file as the bridge reads it: any bytes written into a real file,
+// one poll of an idle (unconnected) bridge, which reads the first line and
+// dispatches it. The first-line rule is checked against a plain restatement,
+// the echo against control bytes, and the file against the protocol: emptied
+// after a non-empty first line, untouched after an empty one.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "bridge/command_file.h"
+#include "bridge/file_bridge.h"
+
+namespace {
+
+std::string expected_first_line(std::string_view head) {
+    std::size_t end = head.find('\n');
+    std::string_view line = head.substr(0, end);
+    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return std::string(line.substr(0, velmar::kMaxCommandLineBytes));
+}
+
+void check_printable(std::string_view line) {
+    std::string printed = velmar::printable_command(line);
+    std::size_t at = 0;
+    for (char c : line) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            static const char* kHex = "0123456789abcdef";
+            std::string_view escape = std::string_view(printed).substr(at, 4);
+            if (escape.size() != 4 || escape[0] != '\\' || escape[1] != 'x' ||
+                std::tolower(escape[2]) != kHex[byte >> 4] || std::tolower(escape[3]) != kHex[byte & 15]) {
+                __builtin_trap();
+            }
+            at += 4;
+        } else {
+            if (at >= printed.size() || printed[at] != c) __builtin_trap();
+            ++at;
+        }
+    }
+    if (at != printed.size()) __builtin_trap();
+}
+
+struct Fixture {
+    std::filesystem::path folder;
+    velmar::FileBridge bridge;
+    Fixture() {
+        char pattern[] = "/tmp/velmar-fuzz-XXXXXX";
+        folder = mkdtemp(pattern);
+        // Nowhere to record: START_TEST runs without opening files.
+        setenv("APPDATA", "/nonexistent/velmar-fuzz", 1);
+        // The bridge's console lines would only slow the run down.
+        int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, 1);
+        bridge.setup_data_folder(folder.string());
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Fixture fixture;
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+
+    std::string_view head = input.substr(0, velmar::kCommandReadBytes);
+    std::string line = velmar::first_command_line(head);
+    if (line != expected_first_line(head)) __builtin_trap();
+    check_printable(line);
+
+    const std::string& path = fixture.bridge.command_file_path();
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(input.data(), static_cast<std::streamsize>(input.size()));
+    }
+    fixture.bridge.poll_command_file();
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream after;
+    after << in.rdbuf();
+    if (line.empty() ? after.str() != input : !after.str().empty()) __builtin_trap();
+    return 0;
+}
