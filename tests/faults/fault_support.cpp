@@ -1,5 +1,6 @@
 #include "faults/fault_support.h"
 
+#include <signal.h>
 #include <sys/mount.h>
 
 #include <algorithm>

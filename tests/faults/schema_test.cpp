@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "faults/fault_support.h"
