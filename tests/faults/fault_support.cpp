@@ -30,14 +30,9 @@ bool BridgeRun::wait_started() {
 }
 
 bool BridgeRun::command(const std::string& word, const std::string& expected_line) {
-    std::size_t seen = 0;
-    for (const auto& line : process->output_lines()) seen += line == expected_line;
+    std::size_t seen = process->count_lines(expected_line);
     write_file(command_file(), word);
-    bool printed = wait_until([&] {
-        std::size_t now = 0;
-        for (const auto& line : process->output_lines()) now += line == expected_line;
-        return now > seen;
-    });
+    bool printed = process->wait_for_line_count(expected_line, seen + 1, 10s);
     bool emptied = wait_until([&] {
         std::error_code error;
         return fs::file_size(command_file(), error) == 0 && !error;

@@ -66,7 +66,7 @@ TEST(StandinGone, ExitingBeforeAnyCommandLeavesAPollingBridge) {
     Standin standin;
     BridgeRun bridge(standin, scratch.path());
     ASSERT_TRUE(bridge.wait_started());
-    standin.process().write_input("exit\n");
+    standin.control("exit");
     ASSERT_TRUE(bridge.process->wait_for_line("Disconnected from MSFS SimConnect")) << bridge.process->output();
     expect_still_polling(bridge, "AFTER_EXIT");
     EXPECT_TRUE(bridge.interrupt_cleanly());
