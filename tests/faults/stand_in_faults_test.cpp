@@ -57,7 +57,9 @@ TEST(StandinGone, KilledMidTestTheBridgeGoesOnAndEndsCleanly) {
     auto lines = recording_lines(files.front(), &torn);
     EXPECT_GE(lines.size(), 50u);
     EXPECT_EQ(torn, "");
-    for (const auto& line : lines) ASSERT_EQ(flight_data_problem(line), "");
+    for (const auto& line : lines) {
+        ASSERT_EQ(flight_data_problem(line), "");
+    }
     EXPECT_EQ(flight_data_problem(read_file(bridge.data_file())), "");
 }
 
@@ -160,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {"[DEBUG] Fuel distribution failed: Left=" + kE + ", Right=" + kE + ", Center=" + kE},
                 {}},
         Refusal{"close", "SimConnect_Close", false, "", "", {}, {}}),
-    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
 
 TEST(RefusedCall, OpenRefusedEndsTheRunWithStatusZeroAndNoStatusFile) {
     ScratchDir scratch;

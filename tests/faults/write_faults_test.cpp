@@ -39,8 +39,12 @@ void expect_whole_lines(const BridgeRun& bridge, bool may_be_torn) {
     for (const auto& file : recordings(bridge.recording_folder())) {
         std::string torn;
         auto lines = recording_lines(file, &torn);
-        for (const auto& line : lines) ASSERT_EQ(flight_data_problem(line), "") << file;
-        if (!may_be_torn) EXPECT_EQ(torn, "") << file;
+        for (const auto& line : lines) {
+            ASSERT_EQ(flight_data_problem(line), "") << file;
+        }
+        if (!may_be_torn) {
+            EXPECT_EQ(torn, "") << file;
+        }
     }
 }
 
@@ -119,7 +123,9 @@ TEST_F(WriteFaults, FileSizeLimitStopsTheRecordingNotTheBridge) {
     std::string torn;
     auto lines = recording_lines(files().back(), &torn);
     EXPECT_GT(lines.size(), 40u);
-    for (const auto& line : lines) ASSERT_EQ(flight_data_problem(line), "");
+    for (const auto& line : lines) {
+        ASSERT_EQ(flight_data_problem(line), "");
+    }
 }
 
 TEST_F(WriteFaults, FullFileSystemUnderTheRecordings) {
