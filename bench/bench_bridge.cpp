@@ -227,7 +227,10 @@ void end_to_end(const Options& options) {
     if (!recorded.empty()) {
         auto first = std::find(frames.begin(), frames.end(), recorded.front());
         auto last = std::find(frames.rbegin(), frames.rend(), recorded.back());
-        if (first != frames.end() && last != frames.rend()) {
+        if (first == frames.end() || last == frames.rend()) {
+            std::printf("  (the counting client did not see the %s recorded frame: no count of frames sent)\n",
+                        first == frames.end() ? "first" : "last");
+        } else {
             auto last_index = static_cast<std::size_t>(frames.rend() - last) - 1;
             auto first_index = static_cast<std::size_t>(first - frames.begin());
             expected = last_index >= first_index ? last_index - first_index + 1 : 0;
@@ -243,7 +246,8 @@ void end_to_end(const Options& options) {
     std::printf("end-to-end: %s, stand-in --rate %d, test recording for %.0f s, files on %s\n",
                 machine_description().c_str(), options.rate, options.seconds,
                 file_system_of(scratch.path()).c_str());
-    std::printf("  frames sent by the stand-in during the test   %zu\n", expected);
+    std::printf("  frames sent by the stand-in during the test   %zu (the counting client saw %zu in all)\n", expected,
+                frames.size());
     std::printf("  model lines recorded                          %zu (in order and matching: %zu; lost: %zu)\n",
                 recorded.size(), matched, expected > matched ? expected - matched : 0);
     std::printf("  marker samples sent / recorded                %zu / %zu\n", sent.size(), markers_seen);

@@ -205,11 +205,22 @@ Clock::time_point StandinProcess::control(const std::string& line) {
 
 void StandinProcess::control_async(const std::string& line) { child_.send(line + "\n"); }
 
+namespace {
+
+// The bridge's environment; creates the application-data folder first.
+std::map<std::string, std::string> bridge_environment(const StandinProcess& standin,
+                                                      const std::filesystem::path& app_data) {
+    std::filesystem::create_directories(app_data);
+    return {{"SIMCONNECT_STANDIN_PORT", std::to_string(standin.port())}, {"APPDATA", app_data.string()}};
+}
+
+}  // namespace
+
 BridgeProcess::BridgeProcess(const StandinProcess& standin, const std::filesystem::path& data_folder,
                              const std::filesystem::path& app_data)
     : data_folder_(data_folder),
       child_({bin_path("velmar-tracker"), "--file-mode", data_folder.string()},
-             {{"SIMCONNECT_STANDIN_PORT", std::to_string(standin.port())}, {"APPDATA", app_data.string()}}) {
+             bridge_environment(standin, app_data)) {
     if (!child_.wait_line_equal("[OK] Auto-started data collection for monitoring", 0, 15s)) {
         throw std::runtime_error("the bridge did not start");
     }

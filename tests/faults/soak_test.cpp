@@ -38,6 +38,17 @@ constexpr Word kWords[] = {
     {"NOT_A_COMMAND", "[DEBUG] Unknown command: NOT_A_COMMAND"},
 };
 
+// The end of the bridge's console, without the idle polls.
+std::string last_lines(const Process& process) {
+    std::vector<std::string> lines;
+    for (const auto& line : process.output_lines()) {
+        if (line != "[DEBUG] Command file empty") lines.push_back(line);
+    }
+    std::string text;
+    for (std::size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i) text += lines[i] + "\n";
+    return text;
+}
+
 TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
     const int seconds = environment_number("VELMAR_SOAK_SECONDS", 120);
     const int rate = environment_number("VELMAR_SOAK_RATE", 500);
@@ -73,14 +84,18 @@ TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
     ASSERT_TRUE(bridge.command("START_TEST", kWords[6].line));  // shut down during a test
     ++starts;
     std::this_thread::sleep_for(300ms);
-    EXPECT_TRUE(bridge.interrupt_cleanly()) << bridge.process->error_output();
+    auto interrupted = std::chrono::steady_clock::now();
+    ASSERT_TRUE(bridge.interrupt_cleanly()) << last_lines(*bridge.process) << bridge.process->error_output();
+    auto shutdown_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - interrupted).count();
+    RecordProperty("shutdown_ms", static_cast<int>(shutdown_ms));
 
     std::string errors = bridge.process->error_output();
     for (const char* report : {"ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
         EXPECT_EQ(errors.find(report), std::string::npos) << errors;
     }
     nlohmann::json status = nlohmann::json::parse(read_file(bridge.status_file()));
-    EXPECT_EQ(status["connected"], false);
+    EXPECT_EQ(status["connected"], false) << last_lines(*bridge.process);
     EXPECT_EQ(status["test_active"], true);
 
     // One recording per start, none overwritten, each line whole and in time order.
