@@ -244,8 +244,7 @@ void end_to_end(const Options& options) {
         }
     }
     std::printf("end-to-end: %s, stand-in --rate %d, test recording for %.0f s, files on %s\n",
-                machine_description().c_str(), options.rate, options.seconds,
-                file_system_of(scratch.path()).c_str());
+                machine_description().c_str(), options.rate, options.seconds, file_system_of(scratch.path()).c_str());
     std::printf("  frames sent by the stand-in during the test   %zu (the counting client saw %zu in all)\n", expected,
                 frames.size());
     std::printf("  model lines recorded                          %zu (in order and matching: %zu; lost: %zu)\n",
@@ -294,9 +293,10 @@ void idle(const Options& options) {
     double cpu = process_cpu_seconds(bridge.child().pid()) - cpu_before;
     double wall = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("idle: %s\n", machine_description().c_str());
-    std::printf("  connected bridge, no samples, empty command file: %.2f %% of one core over %.0f s"
-                " (%.3f s CPU), RSS %ld KiB\n",
-                100.0 * cpu / wall, wall, cpu, process_rss_kib(bridge.child().pid()));
+    std::printf(
+        "  connected bridge, no samples, empty command file: %.2f %% of one core over %.0f s"
+        " (%.3f s CPU), RSS %ld KiB\n",
+        100.0 * cpu / wall, wall, cpu, process_rss_kib(bridge.child().pid()));
     std::printf("  bridge exit status after SIGINT                %d\n", bridge.stop().value_or(-1));
 }
 
@@ -333,9 +333,10 @@ void soak(const Options& options) {
     std::size_t lines = 0;
     std::string content = read_file(newest_recording(scratch.path() / "appdata" / "Velmar"));
     for (char c : content) lines += c == '\n';
-    std::printf("  RSS at minute 1 %ld KiB, at the end %ld KiB, highest after minute 1 %ld KiB;"
-                " %zu lines recorded\n",
-                rss_at_minute_1, rss_last, rss_max_after_minute_1, lines);
+    std::printf(
+        "  RSS at minute 1 %ld KiB, at the end %ld KiB, highest after minute 1 %ld KiB;"
+        " %zu lines recorded\n",
+        rss_at_minute_1, rss_last, rss_max_after_minute_1, lines);
     std::printf("  bridge exit status after SIGINT                %d\n", bridge.stop().value_or(-1));
 }
 

@@ -77,7 +77,8 @@ Figures measure(const std::filesystem::path& base, bool with_test) {
             microseconds_per_sample([&](std::size_t i) { bridge.write_flight_data(mix[i % mix.size()]); }));
         if (with_test) bridge.stop_test();
 
-        int recording = with_test ? ::open(floor_recording.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+        int recording =
+            with_test ? ::open(floor_recording.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
         floor_rounds.push_back(microseconds_per_sample([&](std::size_t i) {
             std::size_t k = i % mix.size();
             int fd = ::open(floor_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -115,7 +116,8 @@ int main() {
     dup2(null_fd, 1);
 
     std::filesystem::path tmpfs = std::getenv("VELMAR_BENCH_DIR") ? std::getenv("VELMAR_BENCH_DIR") : "/dev/shm";
-    std::filesystem::path disk = std::getenv("VELMAR_BENCH_DISK_DIR") ? std::getenv("VELMAR_BENCH_DISK_DIR") : "/var/tmp";
+    std::filesystem::path disk =
+        std::getenv("VELMAR_BENCH_DISK_DIR") ? std::getenv("VELMAR_BENCH_DISK_DIR") : "/var/tmp";
     std::fprintf(report, "sample path: %s; %zu samples per round, median of %d rounds\n", machine_description().c_str(),
                  kSamplesPerRound, kRounds);
     std::fprintf(report, "  %-22s %-6s %12s %12s %8s %14s\n", "folder", "test", "bridge us", "floor us", "ratio",

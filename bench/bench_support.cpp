@@ -219,8 +219,7 @@ std::map<std::string, std::string> bridge_environment(const StandinProcess& stan
 BridgeProcess::BridgeProcess(const StandinProcess& standin, const std::filesystem::path& data_folder,
                              const std::filesystem::path& app_data)
     : data_folder_(data_folder),
-      child_({bin_path("velmar-tracker"), "--file-mode", data_folder.string()},
-             bridge_environment(standin, app_data)) {
+      child_({bin_path("velmar-tracker"), "--file-mode", data_folder.string()}, bridge_environment(standin, app_data)) {
     if (!child_.wait_line_equal("[OK] Auto-started data collection for monitoring", 0, 15s)) {
         throw std::runtime_error("the bridge did not start");
     }
@@ -316,14 +315,19 @@ std::string machine_description() {
 }
 
 std::string file_system_of(const std::filesystem::path& path) {
-    struct statfs info{};
+    struct statfs info {};
     if (statfs(path.c_str(), &info) != 0) return "unknown";
     switch (info.f_type) {
-        case 0x01021994: return "tmpfs";
-        case 0xEF53: return "ext4";
-        case 0x9123683E: return "btrfs";
-        case 0x58465342: return "xfs";
-        case 0x794c7630: return "overlayfs";
+        case 0x01021994:
+            return "tmpfs";
+        case 0xEF53:
+            return "ext4";
+        case 0x9123683E:
+            return "btrfs";
+        case 0x58465342:
+            return "xfs";
+        case 0x794c7630:
+            return "overlayfs";
         default: {
             char hex[32];
             std::snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(info.f_type));

@@ -22,7 +22,8 @@ void json_text_figures(FILE* report) {
         rounds.push_back(std::chrono::duration<double, std::nano>(Clock::now() - start).count() /
                          static_cast<double>(kSamples));
     }
-    std::fprintf(report, "json text alone (format_flight_json, reused string): %.0f ns per sample, median of 5 x %zu"
+    std::fprintf(report,
+                 "json text alone (format_flight_json, reused string): %.0f ns per sample, median of 5 x %zu"
                  " samples (%zu bytes written)\n",
                  median(rounds), kSamples, bytes);
 }

@@ -19,7 +19,8 @@ std::vector<FlightData> sample_mix() {
         heading = std::fmod(heading + (phase > 0.5 && phase < 0.6 ? 0.1 : 0.0) + 360.0, 360.0);
         fuel -= 0.0003;
         latitude += speed * std::cos(heading * M_PI / 180.0) / 3600.0 / 60.0 / 30.0;
-        longitude += speed * std::sin(heading * M_PI / 180.0) / 3600.0 / 60.0 / 30.0 / std::cos(latitude * M_PI / 180.0);
+        longitude +=
+            speed * std::sin(heading * M_PI / 180.0) / 3600.0 / 60.0 / 30.0 / std::cos(latitude * M_PI / 180.0);
         s.altitude = s.indicated_altitude = altitude;
         s.airspeed_indicated = s.airspeed_true = speed + 0.3 * jitter(random);
         s.gps_ground_speed = speed * 1.04 + 0.2 * jitter(random);

@@ -26,7 +26,7 @@ std::string expected_code(std::string_view name) {
     for (char& c : upper) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
-    constexpr std::string_view kRows[][2] = {{"TBM", "TBM9"}, {"TB90", "TB90"}, {"A320", "A320"},
+    constexpr std::string_view kRows[][2] = {{"TBM", "TBM9"},  {"TB90", "TB90"}, {"A320", "A320"},
                                              {"B737", "B737"}, {"737", "B737"},  {"B747", "B747"},
                                              {"747", "B747"},  {"C172", "C172"}, {"172", "C172"}};
     for (const auto& row : kRows) {

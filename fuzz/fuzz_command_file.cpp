@@ -53,8 +53,8 @@ struct Fixture {
     std::filesystem::path folder;
     velmar::FileBridge bridge;
     Fixture() {
-        char pattern[] = "/tmp/velmar-fuzz-XXXXXX";
-        folder = mkdtemp(pattern);
+        std::string pattern = (std::filesystem::temp_directory_path() / "velmar-fuzz-XXXXXX").string();
+        folder = mkdtemp(pattern.data());
         // Nowhere to record: START_TEST runs without opening files.
         setenv("APPDATA", "/nonexistent/velmar-fuzz", 1);
         // The bridge's console lines would only slow the run down.

@@ -111,11 +111,11 @@ void check_number(std::string_view json, const nlohmann::ordered_json& parsed, c
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Reader reader(data, size);
     velmar::FlightData sample;
-    double* numbers[] = {&sample.altitude,          &sample.indicated_altitude, &sample.altitude_above_ground,
-                         &sample.airspeed_indicated, &sample.airspeed_true,     &sample.gps_ground_speed,
-                         &sample.heading_magnetic,   &sample.heading_true,      &sample.vertical_speed,
-                         &sample.elevator_position,  &sample.aileron_position,  &sample.rudder_position,
-                         &sample.throttle_position,  &sample.fuel_quantity,     &sample.engine_rpm,
+    double* numbers[] = {&sample.altitude,           &sample.indicated_altitude, &sample.altitude_above_ground,
+                         &sample.airspeed_indicated, &sample.airspeed_true,      &sample.gps_ground_speed,
+                         &sample.heading_magnetic,   &sample.heading_true,       &sample.vertical_speed,
+                         &sample.elevator_position,  &sample.aileron_position,   &sample.rudder_position,
+                         &sample.throttle_position,  &sample.fuel_quantity,      &sample.engine_rpm,
                          &sample.latitude,           &sample.longitude};
     for (double* number : numbers) *number = reader.take<double>();
     auto flags = reader.take<std::uint8_t>();
@@ -141,19 +141,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     }
 
-    const char* two_decimal_keys[] = {"altitude",          "indicated_altitude", "altitude_above_ground",
-                                      "airspeed_indicated", "airspeed_true",      "gps_ground_speed",
-                                      "heading_magnetic",   "heading_true",       "vertical_speed",
-                                      "elevator_position",  "aileron_position",   "rudder_position",
-                                      "throttle_position",  "fuel_quantity",      "engine_rpm"};
+    const char* two_decimal_keys[] = {
+        "altitude",         "indicated_altitude", "altitude_above_ground", "airspeed_indicated", "airspeed_true",
+        "gps_ground_speed", "heading_magnetic",   "heading_true",          "vertical_speed",     "elevator_position",
+        "aileron_position", "rudder_position",    "throttle_position",     "fuel_quantity",      "engine_rpm"};
     for (std::size_t i = 0; i < 15; ++i) check_number(json, parsed, two_decimal_keys[i], *numbers[i], 2);
     check_number(json, parsed, "latitude", sample.latitude, 8);
     check_number(json, parsed, "longitude", sample.longitude, 8);
     if (parsed.at("is_paused").get<bool>() != sample.is_paused) __builtin_trap();
     if (parsed.at("autopilot_speed").get<bool>() != sample.autopilot_speed) __builtin_trap();
 
-    for (const auto& [key, text] : {std::pair{"aircraft_title", &sample.aircraft_title},
-                                    std::pair{"aircraft_type", &sample.aircraft_type}}) {
+    for (const auto& [key, text] :
+         {std::pair{"aircraft_title", &sample.aircraft_title}, std::pair{"aircraft_type", &sample.aircraft_type}}) {
         std::string read_back = parsed.at(key).get<std::string>();
         if (valid_utf8(*text) && read_back != *text) __builtin_trap();
         if (!valid_utf8(*text) && read_back.empty() && !text->empty()) __builtin_trap();

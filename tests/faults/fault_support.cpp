@@ -79,11 +79,11 @@ std::vector<std::string> recording_lines(const fs::path& path, std::string* torn
 
 std::string flight_data_problem(const std::string& text) {
     static constexpr std::array<const char*, 25> kKeys = {
-        "timestamp",        "altitude",          "indicated_altitude", "altitude_above_ground", "airspeed_indicated",
-        "airspeed_true",    "gps_ground_speed",  "heading_magnetic",   "heading_true",          "vertical_speed",
+        "timestamp",         "altitude",         "indicated_altitude", "altitude_above_ground", "airspeed_indicated",
+        "airspeed_true",     "gps_ground_speed", "heading_magnetic",   "heading_true",          "vertical_speed",
         "elevator_position", "aileron_position", "rudder_position",    "throttle_position",     "fuel_quantity",
-        "engine_rpm",       "autopilot_master",  "autopilot_heading",  "autopilot_altitude",    "autopilot_speed",
-        "is_paused",        "latitude",          "longitude",          "aircraft_title",        "aircraft_type"};
+        "engine_rpm",        "autopilot_master", "autopilot_heading",  "autopilot_altitude",    "autopilot_speed",
+        "is_paused",         "latitude",         "longitude",          "aircraft_title",        "aircraft_type"};
     nlohmann::ordered_json object;
     try {
         object = nlohmann::ordered_json::parse(text);

@@ -9,8 +9,8 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <iomanip>
+#include <limits>
 #include <locale>
 #include <random>
 #include <sstream>
@@ -80,14 +80,79 @@ TEST_F(NumberFormat, EdgeValues) {
     const double kMin = std::numeric_limits<double>::min();
     const double kTrueMin = std::numeric_limits<double>::denorm_min();
     const double kMax = std::numeric_limits<double>::max();
-    const std::vector<double> values = {
-        0.0, -0.0, 0.5, -0.5, 1.5, 2.5, 0.125, 0.375, 0.005, 0.015, 0.025, 0.045, 1.005, 2.675, 1.115, -0.004,
-        -0.005, -0.0049999999999999, 0.0050000000000001, 1e-8, 5e-9, 4.9999999999e-9, 1.5e-8, 2.5e-8, 0.000000015,
-        kTrueMin, -kTrueMin, kMin, -kMin, kMin / 3, 1e15, 1e15 + 0.25, 1e16, 1e17, 1e18, 1e19, 1e20, -1e20,
-        9007199254740991.0, 9007199254740992.0, 9007199254740993.0, 4503599627370495.5, 4503599627370496.5,
-        92233720368.54775807, 9.2e10, 9.2e10 - 0.000001, 9.2e10 + 0.5, 1.8446744073709552e19, 1e21, 1e22, 1e100,
-        1e300, kMax, -kMax, 3500.254, 120.5, 48.1234567891, 11.5, 271.3, -250.0, 659.03, 47.43183333333333,
-        11.939666666666668, 0.1, 0.2, 0.3, 0.7, 99.995, 99.985, 999999.995, 0.00000001, 0.000000005, 0.000000025};
+    const std::vector<double> values = {0.0,
+                                        -0.0,
+                                        0.5,
+                                        -0.5,
+                                        1.5,
+                                        2.5,
+                                        0.125,
+                                        0.375,
+                                        0.005,
+                                        0.015,
+                                        0.025,
+                                        0.045,
+                                        1.005,
+                                        2.675,
+                                        1.115,
+                                        -0.004,
+                                        -0.005,
+                                        -0.0049999999999999,
+                                        0.0050000000000001,
+                                        1e-8,
+                                        5e-9,
+                                        4.9999999999e-9,
+                                        1.5e-8,
+                                        2.5e-8,
+                                        0.000000015,
+                                        kTrueMin,
+                                        -kTrueMin,
+                                        kMin,
+                                        -kMin,
+                                        kMin / 3,
+                                        1e15,
+                                        1e15 + 0.25,
+                                        1e16,
+                                        1e17,
+                                        1e18,
+                                        1e19,
+                                        1e20,
+                                        -1e20,
+                                        9007199254740991.0,
+                                        9007199254740992.0,
+                                        9007199254740993.0,
+                                        4503599627370495.5,
+                                        4503599627370496.5,
+                                        92233720368.54775807,
+                                        9.2e10,
+                                        9.2e10 - 0.000001,
+                                        9.2e10 + 0.5,
+                                        1.8446744073709552e19,
+                                        1e21,
+                                        1e22,
+                                        1e100,
+                                        1e300,
+                                        kMax,
+                                        -kMax,
+                                        3500.254,
+                                        120.5,
+                                        48.1234567891,
+                                        11.5,
+                                        271.3,
+                                        -250.0,
+                                        659.03,
+                                        47.43183333333333,
+                                        11.939666666666668,
+                                        0.1,
+                                        0.2,
+                                        0.3,
+                                        0.7,
+                                        99.995,
+                                        99.985,
+                                        999999.995,
+                                        0.00000001,
+                                        0.000000005,
+                                        0.000000025};
     for (double value : values) check(value);
 }
 
@@ -98,18 +163,24 @@ TEST_F(NumberFormat, TiesAndTheirNeighbours) {
     check_many(150'000, [&] {
         double tie = (static_cast<double>(whole(random_)) + 0.5) / 100.0;
         switch (random_() % 3) {
-            case 0: return tie;
-            case 1: return std::nextafter(tie, 1e300);
-            default: return std::nextafter(tie, -1e300);
+            case 0:
+                return tie;
+            case 1:
+                return std::nextafter(tie, 1e300);
+            default:
+                return std::nextafter(tie, -1e300);
         }
     });
     std::uniform_int_distribution<std::int64_t> small(-20'000'000'000, 20'000'000'000);
     check_many(150'000, [&] {
         double tie = (static_cast<double>(small(random_)) + 0.5) / 1e8;
         switch (random_() % 3) {
-            case 0: return tie;
-            case 1: return std::nextafter(tie, 1e300);
-            default: return std::nextafter(tie, -1e300);
+            case 0:
+                return tie;
+            case 1:
+                return std::nextafter(tie, 1e300);
+            default:
+                return std::nextafter(tie, -1e300);
         }
     });
     // Binary fractions with few bits: exact ties at both precisions.

@@ -1,8 +1,9 @@
 // A long run at a high frame rate with tests started and stopped and every
 // command word sent, meant for the sanitizer builds: the bridge must end
 // cleanly with no sanitizer report, and every recording must be whole.
-// VELMAR_SOAK_SECONDS (default 120) and VELMAR_SOAK_RATE (frames a second,
-// default 500) make longer or harder runs by hand.
+// VELMAR_SOAK_SECONDS (default 120 in sanitizer builds, 20 otherwise) and
+// VELMAR_SOAK_RATE (frames a second, default 500) make longer or harder runs
+// by hand.
 
 #include <gtest/gtest.h>
 
@@ -50,7 +51,7 @@ std::string last_lines(const Process& process) {
 }
 
 TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
-    const int seconds = environment_number("VELMAR_SOAK_SECONDS", 120);
+    const int seconds = environment_number("VELMAR_SOAK_SECONDS", VELMAR_SOAK_DEFAULT_SECONDS);
     const int rate = environment_number("VELMAR_SOAK_RATE", 500);
     ScratchDir scratch;
     Standin standin({"--rate", std::to_string(rate)});

@@ -82,10 +82,10 @@ TEST(StandinGone, ExitingBeforeAnyCommandLeavesAPollingBridge) {
 struct Refusal {
     const char* name;
     std::string function;
-    bool before_connect;            // refuse from the start, or only once connected
-    std::string command;            // written after the refusal; empty: none
-    std::string command_line;       // the line that shows the command was taken
-    std::vector<std::string> lines; // further lines on standard output
+    bool before_connect;             // refuse from the start, or only once connected
+    std::string command;             // written after the refusal; empty: none
+    std::string command_line;        // the line that shows the command was taken
+    std::vector<std::string> lines;  // further lines on standard output
     std::vector<std::string> error_lines;
 };
 
@@ -111,7 +111,7 @@ TEST_P(RefusedCall, IsReportedAndTheBridgeGoesOn) {
     }
     for (const auto& line : refusal.error_lines) {
         EXPECT_TRUE(bridge.process->wait_for_error_output(line + "\n")) << line << "\n"
-                                                                         << bridge.process->error_output();
+                                                                        << bridge.process->error_output();
     }
     expect_still_polling(bridge, "STILL_POLLING");
     EXPECT_TRUE(bridge.interrupt_cleanly()) << bridge.process->output();
@@ -122,46 +122,81 @@ const std::string kE = kEFail;
 
 INSTANTIATE_TEST_SUITE_P(
     EveryKind, RefusedCall,
-    ::testing::Values(
-        Refusal{"definitions_at_connect", "SimConnect_AddToDataDefinition", true, "POSITION_RTT",
-                "[OK] Positioning aircraft at RTT Rattenberg",
-                {"[DEBUG] Failed to create position data definition: " + kE},
-                {}},
-        Refusal{"tank_definitions", "SimConnect_AddToDataDefinition", false, "SET_STANDARD_FUEL",
-                "[OK] Setting standard fuel load (5T)",
-                {"[DEBUG] Failed to create tank data definitions: " + kE + ", " + kE + ", " + kE},
-                {}},
-        Refusal{"event_mapping", "SimConnect_MapClientEventToSimEvent", true, "PAUSE_REGULAR",
-                "[OK] Executing regular pause",
-                {"[DEBUG] Pause event sent successfully"},
-                {}},
-        Refusal{"notification_group", "SimConnect_AddClientEventToNotificationGroup", true, "", "", {}, {}},
-        Refusal{"group_priority", "SimConnect_SetNotificationGroupPriority", true, "", "", {}, {}},
-        Refusal{"system_events", "SimConnect_SubscribeToSystemEvent", true, "", "", {}, {}},
-        Refusal{"data_request_at_start", "SimConnect_RequestDataOnSimObject", true, "START_TEST",
-                "[OK] Test started - Data collection active",
-                {},
-                {"[CUSTOM ERROR] Failed to start data collection: " + kE}},
-        Refusal{"data_request_at_stop", "SimConnect_RequestDataOnSimObject", false, "STOP_TEST",
-                "[OK] Test stopped - Data saved to AppData/Velmar/", {}, {}},
-        Refusal{"aircraft_state", "SimConnect_RequestSystemState", true, "", "",
-                {"[DEBUG] Aircraft system state request failed: " + kE},
-                {}},
-        Refusal{"pause_event", "SimConnect_TransmitClientEvent", false, "PAUSE_SIM", "[OK] Executing sim pause",
-                {"[DEBUG] Sim pause event failed: " + kE},
-                {}},
-        Refusal{"unpause_event", "SimConnect_TransmitClientEvent", false, "UNPAUSE", "[OK] Executing unpause",
-                {"[DEBUG] Unpause event failed: " + kE},
-                {}},
-        Refusal{"position_write", "SimConnect_SetDataOnSimObject", false, "POSITION_RTT",
-                "[OK] Positioning aircraft at RTT Rattenberg",
-                {"[DEBUG] Position command failed: " + kE},
-                {}},
-        Refusal{"fuel_write", "SimConnect_SetDataOnSimObject", false, "SET_STANDARD_FUEL",
-                "[OK] Setting standard fuel load (5T)",
-                {"[DEBUG] Fuel distribution failed: Left=" + kE + ", Right=" + kE + ", Center=" + kE},
-                {}},
-        Refusal{"close", "SimConnect_Close", false, "", "", {}, {}}),
+    ::testing::Values(Refusal{"definitions_at_connect",
+                              "SimConnect_AddToDataDefinition",
+                              true,
+                              "POSITION_RTT",
+                              "[OK] Positioning aircraft at RTT Rattenberg",
+                              {"[DEBUG] Failed to create position data definition: " + kE},
+                              {}},
+                      Refusal{"tank_definitions",
+                              "SimConnect_AddToDataDefinition",
+                              false,
+                              "SET_STANDARD_FUEL",
+                              "[OK] Setting standard fuel load (5T)",
+                              {"[DEBUG] Failed to create tank data definitions: " + kE + ", " + kE + ", " + kE},
+                              {}},
+                      Refusal{"event_mapping",
+                              "SimConnect_MapClientEventToSimEvent",
+                              true,
+                              "PAUSE_REGULAR",
+                              "[OK] Executing regular pause",
+                              {"[DEBUG] Pause event sent successfully"},
+                              {}},
+                      Refusal{
+                          "notification_group", "SimConnect_AddClientEventToNotificationGroup", true, "", "", {}, {}},
+                      Refusal{"group_priority", "SimConnect_SetNotificationGroupPriority", true, "", "", {}, {}},
+                      Refusal{"system_events", "SimConnect_SubscribeToSystemEvent", true, "", "", {}, {}},
+                      Refusal{"data_request_at_start",
+                              "SimConnect_RequestDataOnSimObject",
+                              true,
+                              "START_TEST",
+                              "[OK] Test started - Data collection active",
+                              {},
+                              {"[CUSTOM ERROR] Failed to start data collection: " + kE}},
+                      Refusal{"data_request_at_stop",
+                              "SimConnect_RequestDataOnSimObject",
+                              false,
+                              "STOP_TEST",
+                              "[OK] Test stopped - Data saved to AppData/Velmar/",
+                              {},
+                              {}},
+                      Refusal{"aircraft_state",
+                              "SimConnect_RequestSystemState",
+                              true,
+                              "",
+                              "",
+                              {"[DEBUG] Aircraft system state request failed: " + kE},
+                              {}},
+                      Refusal{"pause_event",
+                              "SimConnect_TransmitClientEvent",
+                              false,
+                              "PAUSE_SIM",
+                              "[OK] Executing sim pause",
+                              {"[DEBUG] Sim pause event failed: " + kE},
+                              {}},
+                      Refusal{"unpause_event",
+                              "SimConnect_TransmitClientEvent",
+                              false,
+                              "UNPAUSE",
+                              "[OK] Executing unpause",
+                              {"[DEBUG] Unpause event failed: " + kE},
+                              {}},
+                      Refusal{"position_write",
+                              "SimConnect_SetDataOnSimObject",
+                              false,
+                              "POSITION_RTT",
+                              "[OK] Positioning aircraft at RTT Rattenberg",
+                              {"[DEBUG] Position command failed: " + kE},
+                              {}},
+                      Refusal{"fuel_write",
+                              "SimConnect_SetDataOnSimObject",
+                              false,
+                              "SET_STANDARD_FUEL",
+                              "[OK] Setting standard fuel load (5T)",
+                              {"[DEBUG] Fuel distribution failed: Left=" + kE + ", Right=" + kE + ", Center=" + kE},
+                              {}},
+                      Refusal{"close", "SimConnect_Close", false, "", "", {}, {}}),
     [](const ::testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
 
 TEST(RefusedCall, OpenRefusedEndsTheRunWithStatusZeroAndNoStatusFile) {
