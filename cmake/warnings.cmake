@@ -1,7 +1,9 @@
 # velmar_warnings(<target>): the warning set every target of ours builds with.
 function(velmar_warnings target)
     if(MSVC)
-        target_compile_options(${target} PRIVATE /W4 /permissive-)
+        target_compile_options(${target} PRIVATE /W4 /permissive- /utf-8)
+        # The C runtime's "use the _s variant" advice: portable standard calls stay.
+        target_compile_definitions(${target} PRIVATE _CRT_SECURE_NO_WARNINGS)
         if(VELMAR_WERROR)
             target_compile_options(${target} PRIVATE /WX)
         endif()
