@@ -24,7 +24,8 @@ constexpr std::size_t kEndingSignalCount = sizeof(kEndingSignals) / sizeof(kEndi
 // are installed, only read by them.
 termios saved_terminal;
 
-// The second code of the last key press, owed to the next read (-1: none).
+// A code owed to the next read (-1: none): the second code of a key press,
+// or a key read ahead while looking for a sequence.
 int pending_code = -1;
 
 void restore_terminal_and_reraise(int signal_number) {
@@ -57,32 +58,30 @@ bool byte_follows(int fd) {
     return ready > 0 && (request.revents & POLLIN) != 0;
 }
 
-// Reads one key press in raw mode. A key that sends an escape sequence is
-// reported like the Windows console does it: a prefix code now, and the
-// sequence's last byte at the next read. So an arrow key is never mistaken
-// for ESC.
+// Reads one key press in raw mode. A key that sends an escape sequence
+// (ESC [ ... or ESC O x) is reported like the Windows console does it: a
+// prefix code now, and the sequence's last byte at the next read. So an arrow
+// key is never mistaken for ESC.
 int read_terminal_key(int fd) {
     const int code = read_byte(fd);
     if (code != kEscapeKey || !byte_follows(fd)) {
         return code;
     }
     int last = read_byte(fd);
-    if (last < 0) {
+    if (last != '[' && last != 'O') {
+        // ESC and then another key typed ahead: ESC, and that key next.
+        pending_code = last;
         return kEscapeKey;
     }
-    if (last == '[' || last == 'O') {
-        const bool control_sequence = last == '[';
-        while (byte_follows(fd)) {
-            last = read_byte(fd);
-            const bool final_byte = last >= 0x40 && last <= 0x7E;
-            if (last < 0 || !control_sequence || final_byte) {
-                break;
-            }
+    const bool control_sequence = last == '[';
+    while (byte_follows(fd)) {
+        last = read_byte(fd);
+        const bool final_byte = last >= 0x40 && last <= 0x7E;
+        if (last < 0 || !control_sequence || final_byte) {
+            break;
         }
     }
-    if (last >= 0) {
-        pending_code = last;
-    }
+    pending_code = last;
     return kExtendedKeyPrefix;
 }
 

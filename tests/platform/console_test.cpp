@@ -178,7 +178,9 @@ INSTANTIATE_TEST_SUITE_P(
                     TerminalKeyCase{"Enter", "\r", {'\r'}}, TerminalKeyCase{"LoneEsc", "\x1b", {kEscapeKey}},
                     // Keys that send a sequence give two codes, never ESC.
                     TerminalKeyCase{"ArrowUp", "\x1b[A", {224, 'A'}}, TerminalKeyCase{"F1", "\x1bOP", {224, 'P'}},
-                    TerminalKeyCase{"F5", "\x1b[15~", {224, '~'}}, TerminalKeyCase{"AltX", "\x1bx", {224, 'x'}},
+                    TerminalKeyCase{
+                        "F5", "\x1b[15~", {224, '~'}},  // ESC with another key typed ahead is ESC, then that key.
+                    TerminalKeyCase{"EscThenLetter", "\x1bx", {kEscapeKey, 'x'}},
                     TerminalKeyCase{"ShiftArrow", "\x1b[1;2C", {224, 'C'}}),
     [](const testing::TestParamInfo<TerminalKeyCase>& row) { return std::string(row.param.name); });
 
