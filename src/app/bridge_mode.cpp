@@ -5,6 +5,7 @@
 
 #include "bridge/file_bridge.h"
 #include "platform/console.h"
+#include "platform/filesystem.h"
 #include "platform/interrupt.h"
 
 namespace velmar {
@@ -68,6 +69,8 @@ public:
 }  // namespace
 
 int run_bridge_mode(const std::string& portable_directory) {
+    // A full disk or a file-size limit loses lines, never the bridge.
+    platform::ignore_file_size_limit_signal();
     try {
         FileBridge bridge;
         bridge.setup_data_folder(portable_directory);

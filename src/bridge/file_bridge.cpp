@@ -40,19 +40,8 @@ struct FileCloser {
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // The C library's files: on Windows fopen opens deny-none, so the server may
-// hold the same file open, and per sample they cost far less than a stream.
+// hold the same file open meanwhile.
 FileHandle open_file(const std::string& path, const char* mode) { return FileHandle(std::fopen(path.c_str(), mode)); }
-
-// Rewrites a file in place: truncate, write, close. No temporary file and
-// rename, so a reader that watches the file for changes sees every rewrite.
-void rewrite_file(const std::string& path, std::string_view text) {
-    const FileHandle file = open_file(path, "w");
-    if (!file) {
-        return;
-    }
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // one write, no buffer to allocate
-    std::fwrite(text.data(), 1, text.size(), file.get());
-}
 
 bool file_exists(const std::string& path) { return static_cast<bool>(open_file(path, "rb")); }
 
@@ -150,6 +139,7 @@ void FileBridge::request_stop() {
         stop_requested_ = true;
         running_ = false;
     }
+    simconnect_.interrupt_dispatch();
     stop_wakeup_.notify_all();
 }
 
@@ -205,7 +195,8 @@ void FileBridge::write_flight_data(const FlightData& sample) {
 
 void FileBridge::write_data_file() {
     try {
-        rewrite_file(data_file_path_, last_json_);
+        // In place, no temporary file and rename: a reader watching the file sees every rewrite.
+        platform::rewrite_file(data_file_path_, last_json_);
     } catch (const std::exception& error) {
         print_error_line(std::string("[CUSTOM ERROR] Failed to write data file: ") + error.what());
     }
@@ -218,7 +209,7 @@ void FileBridge::write_status_file(bool connected) {
             std::lock_guard lock(test_mutex_);
             test_active = test_active_;
         }
-        rewrite_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
+        platform::rewrite_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
     } catch (const std::exception& error) {
         print_error_line(std::string("[CUSTOM ERROR] Failed to write status file: ") + error.what());
     }

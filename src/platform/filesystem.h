@@ -27,4 +27,13 @@ std::ofstream open_shared_output(const std::string& path, std::ios::openmode mod
 // Opens a file for reading in text mode with shared access.
 std::ifstream open_shared_input(const std::string& path);
 
+// Rewrites a file in place with shared access: create or truncate, write,
+// close. Returns false when any step fails. The per-sample path, so it costs
+// no more than the system calls themselves.
+bool rewrite_file(const std::string& path, std::string_view text);
+
+// Makes a write past the process's file-size limit fail like any other write
+// error, instead of ending the process.
+void ignore_file_size_limit_signal();
+
 }  // namespace velmar::platform

@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include "platform/filesystem.h"
 
@@ -12,5 +17,27 @@ std::ofstream open_shared_output(const std::string& path, std::ios::openmode mod
 }
 
 std::ifstream open_shared_input(const std::string& path) { return std::ifstream(path); }
+
+bool rewrite_file(const std::string& path, std::string_view text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    bool written = true;
+    while (!text.empty()) {
+        const ssize_t count = ::write(fd, text.data(), text.size());
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            written = false;
+            break;
+        }
+        text.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return ::close(fd) == 0 && written;
+}
+
+void ignore_file_size_limit_signal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace velmar::platform

@@ -7,6 +7,8 @@
 #include <share.h>
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/filesystem.h"
 
 namespace velmar::platform {
@@ -31,5 +33,17 @@ std::ifstream open_shared_input(const std::string& path) {
     return std::ifstream(path);
 #endif
 }
+
+bool rewrite_file(const std::string& path, std::string_view text) {
+    std::FILE* file = _fsopen(path.c_str(), "w", _SH_DENYNO);
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// Windows has no file-size-limit signal.
+void ignore_file_size_limit_signal() {}
 
 }  // namespace velmar::platform

@@ -92,6 +92,7 @@ bool SimConnectManager::connect(const std::string& client_name) {
         return false;
     }
     quit_received_ = false;
+    dispatch_interrupted_ = false;
     connected_ = true;
 
     for (const SampleVariable& variable : kSampleDefinition) {
@@ -159,10 +160,12 @@ void SimConnectManager::dispatch_messages() {
         return;
     }
     RecordCopy record;
-    while (next_record(record)) {
+    while (!dispatch_interrupted_ && next_record(record)) {
         handle_record(record);
     }
 }
+
+void SimConnectManager::interrupt_dispatch() { dispatch_interrupted_ = true; }
 
 bool SimConnectManager::next_record(RecordCopy& record) {
     std::lock_guard lock(api_mutex_);

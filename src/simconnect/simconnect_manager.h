@@ -53,6 +53,10 @@ public:
 
     // Dispatch (dispatch thread only)
     void dispatch_messages();
+    // Ends the drain in progress after the record in hand, and every later
+    // one, so that shutdown never waits on a simulator sending faster than
+    // the owner can write. Safe from any thread; a new connect clears it.
+    void interrupt_dispatch();
     void handle_exception(const SIMCONNECT_RECV_EXCEPTION& exception);
     // Reads the data block that begins at record.dwData (kSampleBlockBytes).
     FlightData build_flight_data(const SIMCONNECT_RECV_SIMOBJECT_DATA& record) const;
@@ -108,6 +112,7 @@ private:
     std::string aircraft_name_;  // dispatch thread only
     std::mutex api_mutex_;       // held for one SimConnect call (and record copy) at a time
     std::atomic<bool> quit_received_{false};
+    std::atomic<bool> dispatch_interrupted_{false};
 
     // Definitions added on first use and kept for the life of the manager
     // (there is one manager per process). Owner's thread only.

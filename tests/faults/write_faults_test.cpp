@@ -102,10 +102,7 @@ TEST_F(WriteFaults, RecordingFolderIsAFile) {
 
 // The bridge under a file-size limit: the recording reaches it first. A bridge
 // that lets SIGXFSZ end it loses everything; it must see a failed write instead.
-// Disabled until the bridge ignores SIGXFSZ on POSIX (the signal's default
-// action ends the process at the limit, status 153); run it with
-// --gtest_also_run_disabled_tests.
-TEST_F(WriteFaults, DISABLED_FileSizeLimitStopsTheRecordingNotTheBridge) {
+TEST_F(WriteFaults, FileSizeLimitStopsTheRecordingNotTheBridge) {
     if (access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "prlimit (util-linux) is not installed";
     constexpr int kLimitBytes = 48 * 1024;
     BridgeRun bridge(standin, scratch.path(), {"/usr/bin/prlimit", "--fsize=" + std::to_string(kLimitBytes), "--"});

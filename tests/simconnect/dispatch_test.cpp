@@ -90,6 +90,22 @@ TEST_F(DispatchTest, OneCallDrainsEveryWaitingRecordInOrder) {
     EXPECT_EQ(console_.out(), Lines{"Simulator paused"});
 }
 
+TEST_F(DispatchTest, AnInterruptedDrainEndsAfterTheRecordInHand) {
+    int handled = 0;
+    manager_.set_sample_callback([&](const FlightData&) {
+        ++handled;
+        manager_.interrupt_dispatch();  // a shutdown arriving mid-drain
+    });
+    for (const char* line : {"sample 2 1 0 0 0 0 0 0 0 0", "sample 2 2 0 0 0 0 0 0 0 0"}) {
+        standin_.control(line);
+    }
+    sync_with_standin();
+    manager_.dispatch_messages();
+    EXPECT_EQ(handled, 1);
+    manager_.dispatch_messages();
+    EXPECT_EQ(handled, 1) << "every later drain stays interrupted";
+}
+
 TEST_F(DispatchTest, AircraftStateForRequestThreeNamesLaterSamples) {
     send_and_handle({R"(state 4 SimObjects\Airplanes\Ignored\aircraft.cfg)", "sample 2 1 2 3 4 5 6 7 8 9"});
     EXPECT_TRUE(out_before_marker().empty());
