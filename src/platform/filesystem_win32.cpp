@@ -1,11 +1,6 @@
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
+#include "platform/windows_api.h"
+
 #include <share.h>
-#include <windows.h>
 
 #include <cstdio>
 

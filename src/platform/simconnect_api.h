@@ -4,13 +4,7 @@
 // Windows types to be declared already, so Windows builds include <windows.h>
 // first; the substitute header declares them itself elsewhere.
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_api.h"
 #endif
 
 #include <SimConnect.h>
