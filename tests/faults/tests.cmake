@@ -27,5 +27,4 @@ velmar_warnings(faults_soak)
 set_target_properties(faults_soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 add_dependencies(faults_soak velmar-tracker sim-standin)
 add_test(NAME faults_soak COMMAND faults_soak)
-# A high cost starts the longest test first, beside the others.
-set_tests_properties(faults_soak PROPERTIES LABELS "soak;long" TIMEOUT 1800 COST 10000)
+set_tests_properties(faults_soak PROPERTIES LABELS "soak;long" TIMEOUT 1800)
