@@ -179,17 +179,30 @@ void FileBridge::close_session_after_quit() {
 }
 
 void FileBridge::write_flight_data(const FlightData& sample) {
-    // Held throughout, so a sample's timestamp and the recording it goes to
-    // belong to the same test.
-    std::lock_guard lock(test_mutex_);
+    // The test state is read once, so a sample's timestamp and the recording
+    // it goes to belong to the same test. The lock is not held while the data
+    // file is written: a busy stream of samples must not starve the commands.
+    std::int64_t test_start = 0;
+    bool test_active = false;
+    bool recording = false;
+    {
+        std::lock_guard lock(test_mutex_);
+        test_active = test_active_;
+        test_start = test_start_;
+        recording = test_active_ && recording_.is_open();
+    }
     const std::int64_t timestamp_ms =
-        test_active_ ? elapsed_milliseconds(monotonic_nanoseconds(sample.timestamp), test_start_) : 0;
+        test_active ? elapsed_milliseconds(monotonic_nanoseconds(sample.timestamp), test_start) : 0;
     format_flight_json(last_json_, sample, timestamp_ms);
     write_data_file();
-    if (test_active_ && recording_.is_open()) {
-        recording_.write(last_json_.data(), static_cast<std::streamsize>(last_json_.size()));
-        recording_.put('\n');
-        recording_.flush();
+    if (recording) {
+        std::lock_guard lock(test_mutex_);
+        // A test stopped or started meanwhile: this sample is not part of it.
+        if (test_active_ && test_start_ == test_start && recording_.is_open()) {
+            recording_.write(last_json_.data(), static_cast<std::streamsize>(last_json_.size()));
+            recording_.put('\n');
+            recording_.flush();
+        }
     }
 }
 
