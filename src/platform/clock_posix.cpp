@@ -1,7 +1,4 @@
 #include <ctime>
-#include <iomanip>
-#include <locale>
-#include <sstream>
 
 #include "platform/clock.h"
 
@@ -9,18 +6,15 @@ namespace velmar::platform {
 
 std::int64_t wall_clock_seconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-std::string format_local_time(std::int64_t seconds, const char* pattern) {
+std::optional<std::tm> local_time(std::int64_t seconds) {
     const auto time = static_cast<std::time_t>(seconds);
     // localtime_r need not read TZ again by itself.
     tzset();
     std::tm local{};
     if (localtime_r(&time, &local) == nullptr) {
-        return {};
+        return std::nullopt;
     }
-    std::ostringstream text;
-    text.imbue(std::locale::classic());
-    text << std::put_time(&local, pattern);
-    return text.str();
+    return local;
 }
 
 }  // namespace velmar::platform

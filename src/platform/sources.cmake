@@ -1,6 +1,7 @@
 # Each platform header has one source per platform; the build picks the file,
 # so nothing outside this folder asks which platform it is on.
 target_sources(velmar_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/clock.cpp
     ${CMAKE_CURRENT_LIST_DIR}/console.cpp
     ${CMAKE_CURRENT_LIST_DIR}/filesystem.cpp)
 
