@@ -1,0 +1,148 @@
+// The command-line scan; simple mode end to end against sim-standin; a second
+// interrupt in bridge mode (the rest of bridge mode is in tests/e2e).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/command_line.h"
+#include "support/process.h"
+
+namespace velmar::test {
+namespace {
+
+using namespace std::string_view_literals;
+using Lines = std::vector<std::string>;
+
+TEST(ScanCommandLine, ChoosesModeAndDirectory) {
+    const std::pair<std::vector<std::string_view>, const char*> rows[] = {
+        // the arguments, the portable directory in bridge mode (null: simple mode)
+        {{}, nullptr},
+        {{"--file-mode"}, ""},
+        {{"--file-mode", "C:\\My Temp\\velmar"}, "C:\\My Temp\\velmar"},
+        {{"--file-mode", "--file-mode"}, "--file-mode"},
+        {{"verbose", "--file-mode", "/tmp/v", "extra"}, "/tmp/v"},
+        {{"", "a", "--file-mode"}, ""},
+        {{"--file-mode", "one", "--file-mode", "two"}, "one"},
+        {{"--file-mode", ""}, ""},
+        {{"--file-mode", "d\xe9j\xe0/./x/"}, "d\xe9j\xe0/./x/"},
+        {{"--file-mode=/tmp/v", "--FILE-MODE", "-file-mode", "--file-mod", "--file-modes", "--file-mode ",
+          " --file-mode", "--file-mode\0"sv},
+         nullptr},
+    };
+    for (const auto& [arguments, directory] : rows) {
+        const CommandLine result = scan_command_line(arguments);
+        EXPECT_EQ(result.file_mode, directory != nullptr) << testing::PrintToString(arguments);
+        EXPECT_EQ(result.portable_directory, directory ? directory : "") << testing::PrintToString(arguments);
+    }
+}
+
+// The console's blocks, byte for byte.
+const std::string kHeader =
+    "MSFS Velmar Tracker - Simple Version\n====================================\nVersion: 0.0.1\n\n"
+    "Connecting to Microsoft Flight Simulator...\n";
+const std::string kPrompt = "Press ENTER to try again, or ESC to exit...";
+const std::string kFailure =
+    "[CUSTOM ERROR] Failed to connect to Flight Simulator\n"
+    "Make sure Microsoft Flight Simulator is running.\n\n" +
+    kPrompt + "\n";
+const std::string kRetry = "\nConnecting to Microsoft Flight Simulator...\n";
+const std::string kAnyKey = "Press any key to exit...";
+const std::string kSuccess =
+    "[OK] Connected to Flight Simulator!\nSimConnect connection successful.\n\nThis is the simple test version.\n"
+    "For full HTTP server with React UI, use the Python bridge:\n  python python-server.py\n\n" +
+    kAnyKey + "\n";
+const std::string kOpen = "SimConnect_Open \"MSFS Velmar Tracker Simple\" 0 0 0 0 -> ";
+const std::string kEFail = "-2147467259";
+
+ProcessOptions options(std::map<std::string, std::string> environment, bool on_terminal) {
+    return {std::move(environment), {}, {}, on_terminal};  // no variables unset, the current folder
+}
+
+// Waits for the `count`th `prompt` and the terminal in raw mode: a key typed now is one key press.
+bool wait_for_key_read(Process& tracker, const std::string& prompt, std::size_t count) {
+    if (!tracker.wait_for_line_count(prompt, count, 30s)) return false;
+    const int fd = open(("/proc/" + std::to_string(tracker.pid()) + "/fd/0").c_str(), O_RDONLY | O_NOCTTY);
+    termios modes{};
+    const auto raw = [&] { return tcgetattr(fd, &modes) == 0 && (modes.c_lflag & ICANON) == 0; };
+    for (int i = 0; i < 3000 && !raw(); ++i) std::this_thread::sleep_for(10ms);
+    const bool ready = raw();
+    close(fd);
+    return ready;
+}
+
+Lines log_of(const Standin& standin, std::size_t count) {
+    EXPECT_TRUE(standin.wait_for_log_lines(count, 30s));
+    return standin.log_lines();
+}
+
+TEST(SimpleMode, RetriesOnEveryKeyButEscThenExits) {
+    Standin standin;
+    standin.control("fail SimConnect_Open " + kEFail);
+    Process tracker({bin_path("velmar-tracker")}, options(standin.client_environment(), true));
+    ASSERT_TRUE(wait_for_key_read(tracker, kPrompt, 1)) << tracker.output();
+    tracker.write_input("\r");
+    ASSERT_TRUE(wait_for_key_read(tracker, kPrompt, 2)) << tracker.output();
+    tracker.write_input("\x1b[A");  // two codes: two more tries, never ESC
+    ASSERT_TRUE(wait_for_key_read(tracker, kPrompt, 4)) << tracker.output();
+    tracker.write_input("\x1b");
+    EXPECT_EQ(tracker.wait(30s), 0);
+    EXPECT_EQ(tracker.output_lines(), split_lines(kHeader + kFailure + kRetry + kFailure + kRetry + kFailure + kRetry +
+                                                  kFailure + "Exiting..."));
+    EXPECT_EQ(tracker.error_output(), "");
+    EXPECT_EQ(log_of(standin, 4), Lines(4, kOpen + kEFail)) << "every try opens anew, none is closed";
+}
+
+TEST(SimpleMode, ConnectsOnceTheSimulatorStartsBetweenTwoTries) {
+    const std::string port = std::to_string(Standin().port());  // nothing listens there now
+    Process tracker({bin_path("velmar-tracker")}, options({{"SIMCONNECT_STANDIN_PORT", port}}, true));
+    ASSERT_TRUE(wait_for_key_read(tracker, kPrompt, 1)) << tracker.output();
+    Standin standin({"--port", port});
+    tracker.write_input("\r");
+    ASSERT_TRUE(wait_for_key_read(tracker, kAnyKey, 1)) << tracker.output();
+    tracker.write_input(" ");
+    EXPECT_EQ(tracker.wait(30s), 0);
+    EXPECT_EQ(tracker.output_lines(), split_lines(kHeader + kFailure + kRetry + kSuccess));
+    EXPECT_EQ(log_of(standin, 2), (Lines{kOpen + "0", "SimConnect_Close -> 0"}));
+}
+
+// Without a user the end of input reads as ESC: no endless retries. Any
+// argument but the exact flag runs simple mode.
+TEST(SimpleMode, AtTheEndOfInputShowsTheFailureOnceAndEnds) {
+    Standin standin;
+    standin.control("fail SimConnect_Open " + kEFail);
+    Process tracker({bin_path("velmar-tracker"), "--file-mode=/tmp", "--FILE-MODE"},
+                    options(standin.client_environment(), false));
+    tracker.close_input();
+    EXPECT_EQ(tracker.wait(30s), 0);
+    EXPECT_EQ(tracker.output_lines(), split_lines(kHeader + kFailure + "Exiting..."));
+    EXPECT_EQ(log_of(standin, 1), Lines{kOpen + kEFail});
+}
+
+TEST(BridgeMode, ASecondInterruptDuringShutdownEndsAtOnceWithStatusZero) {
+    ScratchDir scratch;
+    Standin standin;
+    auto environment = standin.client_environment();
+    environment["APPDATA"] = scratch.str();
+    Process bridge({bin_path("velmar-tracker"), "--file-mode", scratch.str()}, options(environment, false));
+    ASSERT_TRUE(bridge.wait_for_line("[OK] Auto-started data collection for monitoring", 30s)) << bridge.output();
+    // A stopped simulator holds the main thread in a call (the substitute
+    // library waits seconds for an answer): the shutdown cannot finish first.
+    standin.process().send_signal(SIGSTOP);
+    write_file(scratch.path() / "python_commands.txt", "PAUSE_REGULAR\n");
+    ASSERT_TRUE(bridge.wait_for_line("[OK] Executing regular pause", 30s)) << bridge.output();
+    bridge.send_signal(SIGINT);
+    ASSERT_TRUE(bridge.wait_for_line("Shutting down...", 30s));
+    bridge.send_signal(SIGINT);
+    EXPECT_EQ(bridge.wait(30s), 0);
+    EXPECT_EQ(bridge.count_lines("Disconnected from MSFS SimConnect"), 0u) << bridge.output();
+}
+
+}  // namespace
+}  // namespace velmar::test

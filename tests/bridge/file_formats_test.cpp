@@ -1,0 +1,130 @@
+// The command file's first line and its echo; the JSON objects byte for byte,
+// each read back by a real JSON parser (a million more numbers: tests/faults).
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "bridge/command_file.h"
+#include "bridge/flight_json.h"
+
+namespace velmar {
+namespace {
+
+using namespace std::string_view_literals;
+
+TEST(CommandFile, FirstLineRules) {
+    const std::string longest(kMaxCommandLineBytes, 'A');
+    const std::pair<std::string, std::string> rows[] = {
+        {"START_TEST\n", "START_TEST"},
+        {"PAUSE_SIM\r\n", "PAUSE_SIM"},
+        {"UNPAUSE", "UNPAUSE"},
+        {"", ""},
+        {"\nSTART_TEST\n", ""},
+        {" START_TEST\t \n", " START_TEST\t "},
+        {"START\r_TEST\r\r\n", "START\r_TEST\r"},  // only the CR of CR LF goes
+        {"start_test\n", "start_test"},
+        {"START_TEST\r\nSTOP_TEST\n", "START_TEST"},
+        {longest + "\r\nSTOP_TEST", longest},
+        {longest + "B\n", longest},  // 4097 bytes: cut
+        {longest + "\rB", longest},
+        {std::string("\0\x01\xFF\x1B[2J\x7F\nX", 10), std::string("\0\x01\xFF\x1B[2J\x7F", 8)},
+    };
+    for (const auto& [content, line] : rows) {
+        // A poll reads at most kCommandReadBytes from the start of the file.
+        EXPECT_EQ(first_command_line(content.substr(0, kCommandReadBytes)), line) << content.substr(0, 40);
+    }
+}
+
+TEST(CommandFile, EchoShowsControlBytesAsHex) {
+    EXPECT_EQ(printable_command("PAUSE_SIM \0\t\r\x1F\x1B[2J~\x7F"sv), "PAUSE_SIM \\x00\\x09\\x0D\\x1F\\x1B[2J~\\x7F");
+    EXPECT_EQ(printable_command("Z\xC3\xBCrich\xFF back\\slash"), "Z\xC3\xBCrich\xFF back\\slash");
+}
+
+nlohmann::ordered_json parsed(const std::string& text) {
+    nlohmann::ordered_json json;
+    EXPECT_NO_THROW(json = nlohmann::ordered_json::parse(text)) << text;  // also rejects ill-formed UTF-8
+    return json;
+}
+
+TEST(FlightJson, WritesTheExampleSampleAndTheStatusByteForByte) {
+    FlightData sample;
+    sample.altitude = sample.indicated_altitude = 3500.254;
+    sample.airspeed_indicated = sample.airspeed_true = 120.5;
+    sample.gps_ground_speed = 131.4;
+    sample.heading_magnetic = sample.heading_true = 271.3;
+    sample.vertical_speed = -250.0;
+    sample.fuel_quantity = 40.0;
+    sample.is_paused = true;
+    sample.latitude = 48.1234567891;
+    sample.longitude = 11.5;
+    sample.aircraft_title = "Example Aircraft";
+    sample.aircraft_type = "EXAM";
+    std::string buffer(600, 'x');  // left over from a longer sample
+    format_flight_json(buffer, sample, 1500);
+    EXPECT_EQ(
+        buffer,
+        R"({"timestamp":1500,"altitude":3500.25,"indicated_altitude":3500.25,"altitude_above_ground":0.00,)"
+        R"("airspeed_indicated":120.50,"airspeed_true":120.50,"gps_ground_speed":131.40,"heading_magnetic":271.30,)"
+        R"("heading_true":271.30,"vertical_speed":-250.00,"elevator_position":0.00,"aileron_position":0.00,)"
+        R"("rudder_position":0.00,"throttle_position":0.00,"fuel_quantity":40.00,"engine_rpm":0.00,)"
+        R"("autopilot_master":false,"autopilot_heading":false,"autopilot_altitude":false,"autopilot_speed":false,)"
+        R"("is_paused":true,"latitude":48.12345679,"longitude":11.50000000,"aircraft_title":"Example Aircraft",)"
+        R"("aircraft_type":"EXAM"})");
+    EXPECT_EQ(parsed(buffer).size(), 25u);
+    EXPECT_EQ(status_json(true, false, 1700000000),
+              R"({"connected":true,"test_active":false,"last_update":1700000000})");
+    EXPECT_EQ(parsed(status_json(false, true, -5)).dump(),
+              R"({"connected":false,"test_active":true,"last_update":-5})");
+}
+
+TEST(FlightJson, NumbersAreFixedPointCorrectlyRoundedAndNonFiniteIsNull) {
+    const std::pair<double, std::string> rows[] = {
+        // the value, its text with 2 decimals and with 8 (latitude)
+        {-0.0, "-0.00 -0.00000000"},
+        {0.005, "0.01 0.00500000"},  // the double is 0.005000000000000000104...
+        {1.005, "1.00 1.00500000"},  // the double is 1.00499999999999989...
+        {0.125, "0.12 0.12500000"},  // exact ties: to even
+        {0.001953125, "0.00 0.00195312"},
+        {1e20, "100000000000000000000.00 100000000000000000000.00000000"},
+        {std::numeric_limits<double>::quiet_NaN(), "null null"},
+        {-std::numeric_limits<double>::infinity(), "null null"},
+    };
+    for (const auto& [value, texts] : rows) {
+        FlightData sample;
+        sample.altitude = sample.latitude = value;
+        const std::string json = flight_json(sample, 0);
+        parsed(json);
+        const std::size_t two = json.find("\"altitude\":") + 11, eight = json.find("\"latitude\":") + 11;
+        EXPECT_EQ(json.substr(two, json.find(',', two) - two) + " " + json.substr(eight, json.find(',', eight) - eight),
+                  texts);
+    }
+}
+
+TEST(FlightJson, TextIsEscapedAndMadeValidUtf8) {
+    const std::string bad = "\xEF\xBF\xBD";  // U+FFFD
+    const std::pair<std::string, std::string> rows[] = {
+        // the text, what is written between the quotes
+        {"", ""},
+        {"Say \"hi\" C:\\Sim\nb\rc\td\be\ff", R"(Say \"hi\" C:\\Sim\nb\rc\td\be\ff)"},
+        {std::string("\x01\x1f\0\x1b[2J\x7f", 8), "\\u0001\\u001f\\u0000\\u001b[2J\x7f"},
+        {"Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x9B\xA9", "Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x9B\xA9"},
+        {"Z\xFCrich EUR\xE2\x82", "Z" + bad + "rich EUR" + bad},  // Latin-1; cut short
+        {"\xC0\xAF\xED\xA0\x80", bad + bad + bad + bad + bad},    // overlong, surrogate
+        {"\"\xFF\\", "\\\"" + bad + "\\\\"},
+    };
+    for (const auto& [text, written] : rows) {
+        FlightData sample;
+        sample.aircraft_title = sample.aircraft_type = text;
+        const std::string json = flight_json(sample, 0);
+        const std::string quoted = "\"" + written + "\"";
+        EXPECT_TRUE(json.ends_with(R"("aircraft_title":)" + quoted + R"(,"aircraft_type":)" + quoted + "}")) << json;
+        const nlohmann::ordered_json members = parsed(json);  // valid text comes back unchanged
+        EXPECT_TRUE(written.find(bad) != std::string::npos || members["aircraft_title"] == text) << json;
+    }
+}
+
+}  // namespace
+}  // namespace velmar

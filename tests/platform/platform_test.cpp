@@ -1,0 +1,168 @@
+// The platform layer on POSIX. The single-key read must leave the terminal as
+// it found it, even when a signal ends the process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/filesystem.h"
+#include "support/process.h"
+
+namespace velmar::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using Codes = std::vector<int>;
+using Value = std::optional<std::string>;
+
+// Reads `count` keys with `fd` (-1: none at all) as standard input.
+Codes read_keys_from(int fd, std::size_t count) {
+    const int saved = dup(STDIN_FILENO);
+    fd < 0 ? close(STDIN_FILENO) : dup2(fd, STDIN_FILENO);
+    Codes codes;
+    while (codes.size() < count) codes.push_back(read_key());
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    return codes;
+}
+
+// The test types on the master side; the code under test reads the slave.
+struct Terminal {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    std::string name = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "";
+    int slave = open(name.c_str(), O_RDWR | O_NOCTTY);
+    const termios before = modes();
+    ~Terminal() {
+        close(slave);
+        close(master);
+    }
+    termios modes() const {
+        termios modes{};
+        tcgetattr(slave, &modes);
+        return modes;
+    }
+    // Keys typed while the reader is still in line mode would wait for a line end.
+    bool type_when_raw(const std::string& keys) const {
+        for (int i = 0; i < 3000 && (modes().c_lflag & ICANON) != 0; ++i) std::this_thread::sleep_for(10ms);
+        return (modes().c_lflag & ICANON) == 0 &&
+               write(master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+    }
+    bool restored() const { return modes().c_lflag == before.c_lflag && modes().c_iflag == before.c_iflag; }
+};
+
+TEST(ReadKey, WithoutATerminalEveryByteIsAKeyAndNoInputIsEsc) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "q\0\xff\r\x1b[A", 7), 7);
+    close(fds[1]);
+    // ESC at the end, every time: no caller waits for input that cannot come.
+    EXPECT_EQ(read_keys_from(fds[0], 9), (Codes{'q', 0, 0xFF, '\r', kEscapeKey, '[', 'A', kEscapeKey, kEscapeKey}));
+    close(fds[0]);
+    EXPECT_EQ(read_keys_from(-1, 1), Codes{kEscapeKey});
+}
+
+TEST(ReadKey, OnATerminalOneKeyPressWithoutEchoAndTheModesRestored) {
+    const std::pair<std::string, Codes> rows[] = {
+        {"x", {'x'}},
+        {"\r", {'\r'}},  // as on the Windows console
+        {"\x1b", {kEscapeKey}},
+        {"\x1bx", {kEscapeKey, 'x'}},
+        // Keys that send a sequence give a prefix and a second code, never ESC.
+        {"\x1b[A", {224, 'A'}},
+        {"\x1bOP", {224, 'P'}},
+        {"\x1b[1;2Cz", {224, 'C', 'z'}},
+    };
+    for (const auto& [typed, codes] : rows) {
+        Terminal terminal;
+        std::thread typist([&terminal, keys = typed] { EXPECT_TRUE(terminal.type_when_raw(keys)); });
+        EXPECT_EQ(read_keys_from(terminal.slave, codes.size()), codes);
+        typist.join();
+        EXPECT_TRUE(terminal.restored());
+        fcntl(terminal.master, F_SETFL, O_NONBLOCK);
+        char echo = 0;
+        EXPECT_EQ(read(terminal.master, &echo, 1), -1) << "keys must not echo";
+    }
+}
+
+// Otherwise the shell would be left without echo.
+TEST(ReadKey, RestoresTheTerminalWhenASignalEndsTheProcess) {
+    const std::pair<int, const char*> rows[] = {{SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, ""}, {SIGHUP, ""}};
+    for (const auto& [signal_number, key] : rows) {
+        Terminal terminal;
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            setsid();  // the terminal becomes the controlling one: Ctrl+C signals the child
+            dup2(open(terminal.name.c_str(), O_RDWR), STDIN_FILENO);
+            const rlimit no_core{0, 0};
+            setrlimit(RLIMIT_CORE, &no_core);
+            read_key();
+            _exit(0);
+        }
+        ASSERT_TRUE(terminal.type_when_raw(key));
+        if (*key == '\0') kill(child, signal_number);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << signal_number;
+        EXPECT_TRUE(terminal.restored()) << signal_number;
+    }
+}
+
+// Every test sets what it reads, so nothing needs putting back.
+void set_environment(const char* name, const Value& value) {
+    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+    tzset();
+}
+
+TEST(AppDataFolder, AppdataThenXdgThenHomeThenNothing) {
+    const Value none;
+    const Value rows[][4] = {
+        // APPDATA, XDG_DATA_HOME, HOME, the folder
+        {"/a/roaming", "/x/data", "/home/u", "/a/roaming"},
+        {"", "/x/data", "/home/u", ""},  // set, though empty
+        {none, "/x/data", "/home/u", "/x/data"},
+        {none, "", "/home/u", "/home/u/.local/share"},
+        {none, "x/data", "/home/u", "/home/u/.local/share"},  // relative: ignored
+        {none, none, "/home/u", "/home/u/.local/share"},
+        {none, none, none, none},
+        {none, none, "", none},
+    };
+    for (const auto& row : rows) {
+        set_environment("APPDATA", row[0]);
+        set_environment("XDG_DATA_HOME", row[1]);
+        set_environment("HOME", row[2]);
+        EXPECT_EQ(app_data_folder(), row[3]) << row[0].value_or("-") << row[1].value_or("-") << row[2].value_or("-");
+    }
+}
+
+TEST(FormatLocalTime, UsesTheZoneOfTheMoment) {
+    set_environment("TZ", "UTC0");
+    EXPECT_EQ(format_local_time(1700000000, "%Y%m%d_%H%M%S"), "20231114_221320");
+    set_environment("TZ", "EST5");
+    EXPECT_EQ(format_local_time(1704070800, "%Y-%m-%d %H:%M:%S"), "2023-12-31 20:00:00");
+}
+
+TEST(CreateDirectory, CreatesExactlyOneLevel) {
+    test::ScratchDir scratch;
+    EXPECT_TRUE(create_directory(scratch.str() + "/Velmar"));
+    EXPECT_FALSE(create_directory(scratch.str() + "/Velmar"));
+    EXPECT_FALSE(create_directory(scratch.str() + "/missing/child"));
+    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "missing"));
+}
+
+}  // namespace
+}  // namespace velmar::platform
