@@ -1,10 +1,6 @@
 // sim-standin as a process: what a test outside the project sees.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <csignal>
 
@@ -13,186 +9,114 @@
 namespace velmar::test {
 namespace {
 
-const std::string kListening = "sim-standin listening on 127.0.0.1:";
+const std::string kUsage = "usage: sim-standin [--port N] [--rate HZ] [--aircraft PATH] [--log FILE] [--script FILE]";
 
-// A client of the library reaching the stand-in process.
-class ProcessClient : public TestClient {
-public:
-    explicit ProcessClient(const Standin& standin) : TestClient(set_port(standin)) {
-        if (opened()) collect_ids(SIMCONNECT_RECV_ID_OPEN, 1);
-    }
-
-private:
-    static const char* set_port(const Standin& standin) {
-        ::setenv("SIMCONNECT_STANDIN_PORT", std::to_string(standin.port()).c_str(), 1);
-        return "process client";
-    }
-};
-
-std::string aircraft_loaded(TestClient& client) {
-    if (SimConnect_RequestSystemState(client.handle(), 3, "AircraftLoaded") != S_OK) return "<failed>";
-    for (const auto& record : client.drain()) {
-        if (record.id() == SIMCONNECT_RECV_ID_SYSTEM_STATE) {
-            const auto state = record.as<SIMCONNECT_RECV_SYSTEM_STATE>();
-            return std::string(state.szString, strnlen(state.szString, sizeof state.szString));
-        }
-    }
-    return "<none>";
-}
-
-int free_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-TEST(StandinProcess, ListensEchoesControlLinesAndReportsBadOnes) {
-    Standin standin;
-    EXPECT_GT(standin.port(), 0);
+TEST(StandinProcess, FirstLineEchoesAndBadControlLinesThatStopNothing) {
+    ScratchDir scratch;
+    write_file(scratch.path() / "start.txt",
+               "# set the scene\naircraft My Folder\\aircraft.cfg\nbogus line\n\nevent 3 4\n");
+    Standin standin({"--script", (scratch.path() / "start.txt").string()});  // with --port 0 --log FILE
     standin.control("freeze on");
     standin.control("");
-    standin.control("# comments are skipped silently");
-    standin.process().write_input("frobnicate 3\n");
+    standin.control("  # comments are skipped silently");
+    const std::pair<std::string, std::string> bad[] = {
+        {"frobnicate 3", "unknown command 'frobnicate'"},
+        {"fail SimConnect_Open", "usage: fail FUNCTION HRESULT [COUNT]"},
+        {"fail SimConnect_GetNextDispatch 1", "unknown function 'SimConnect_GetNextDispatch'"},
+        {"fail SimConnect_Open 4294967296", "HRESULT must be a 32-bit decimal number"},
+        {"fail SimConnect_Open 1 0", "COUNT must be a number from 1 to 4294967295"},
+        {"exception -1", "CODE must be a number from 0 to 4294967295"},
+        {"event 1 x", "DATA must be a 32-bit decimal number"},
+        {"sample 2 1 2 3 4 5 6 7 8", "usage: sample REQUEST V1 V2 V3 V4 V5 V6 V7 V8 V9"},
+        {"sample 2 1 2 3 4 5 6 7 8 nine", "'nine' is not a number"},
+        {"state x path", "REQUEST must be a number from 0 to 4294967295"},
+        {"state 1 " + std::string(261, 'x'), "path longer than 260 bytes"},
+        {"freeze maybe", "usage: freeze on|off"},
+        {"quit now", "usage: quit"},
+        {"wait 1.5", "MS must be a number from 0 to 4294967295"},
+    };
+    std::vector<std::string> errors = {"sim-standin: bad control line \"bogus line\": unknown command 'bogus'"};
+    for (const auto& [line, error] : bad) {
+        standin.process().write_input(line + "\n");
+        errors.push_back("sim-standin: bad control line \"" + line + "\": " + error);
+    }
     standin.process().write_input("event 5 1\r\n");  // a CR LF line end is a line end
     standin.control("wait 20");
-    EXPECT_TRUE(standin.process().wait_for_error_output("frobnicate 3"));
-    EXPECT_EQ(standin.process().output_lines(), (std::vector<std::string>{
-                                                    kListening + std::to_string(standin.port()),
-                                                    "ok freeze on",
-                                                    "ok event 5 1",
-                                                    "ok wait 20",
-                                                }));
-    EXPECT_EQ(standin.process().error_lines().size(), 1u);
-    standin.process().send_signal(SIGTERM);
-    EXPECT_EQ(standin.process().wait(), 0);
+    EXPECT_TRUE(standin.process().wait_for_error_output(errors.back() + "\n"));
+    EXPECT_EQ(standin.process().error_lines(), errors);
+    EXPECT_EQ(standin.process().output_lines(),
+              (std::vector<std::string>{
+                  "sim-standin listening on 127.0.0.1:" + std::to_string(standin.port()),
+                  "ok aircraft My Folder\\aircraft.cfg",
+                  "ok event 3 4",
+                  "ok freeze on",
+                  "ok event 5 1",
+                  "ok wait 20",
+              }));
+
+    // The end of input stops nothing; the script's aircraft is in force.
+    standin.process().close_input();
+    Client client(standin);
+    ASSERT_TRUE(client.ready());
+    ASSERT_EQ(SimConnect_RequestSystemState(client.handle(), 3, "AircraftLoaded"), S_OK);
+    const auto states = of_id(client.drain(), SIMCONNECT_RECV_ID_SYSTEM_STATE);
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_STREQ(states[0].as<SIMCONNECT_RECV_SYSTEM_STATE>().szString, "My Folder\\aircraft.cfg");
 }
 
-TEST(StandinProcess, ScriptLinesRunAtStartInOrder) {
+TEST(StandinProcess, ExitSigintAndSigtermStopItWithStatusZeroAndClientsHearIt) {
+    for (const char* how : {"exit", "SIGINT", "SIGTERM"}) {
+        Standin standin;
+        Client client(standin);
+        ASSERT_TRUE(client.ready()) << how;
+        if (how == std::string("exit")) standin.control("exit");
+        if (how == std::string("SIGINT")) standin.process().send_signal(SIGINT);
+        if (how == std::string("SIGTERM")) standin.process().send_signal(SIGTERM);
+        EXPECT_EQ(standin.process().wait(), 0) << how;
+        EXPECT_EQ(of_id(client.collect_ids(SIMCONNECT_RECV_ID_QUIT), SIMCONNECT_RECV_ID_QUIT).size(), 1u) << how;
+    }
+}
+
+TEST(StandinProcess, BadOptionsAndStartFailuresAreRefusedClearly) {
+    Standin running;
     ScratchDir scratch;
-    const auto script = scratch.path() / "start.txt";
-    write_file(script, "# set the scene\naircraft My Folder\\aircraft.cfg\nbogus line\n\nevent 3 4\n");
-    Standin standin({"--script", script.string()});
-    ASSERT_TRUE(standin.process().wait_for_line("ok event 3 4"));
-    EXPECT_EQ(standin.process().output_lines(), (std::vector<std::string>{
-                                                    kListening + std::to_string(standin.port()),
-                                                    "ok aircraft My Folder\\aircraft.cfg",
-                                                    "ok event 3 4",
-                                                }));
-    EXPECT_TRUE(standin.process().wait_for_error_output("bogus line"));
-    ProcessClient client(standin);
-    ASSERT_TRUE(client.opened());
-    EXPECT_EQ(aircraft_loaded(client), "My Folder\\aircraft.cfg");
-}
-
-TEST(StandinProcess, EachCallIsLoggedBeforeItIsAnswered) {
-    Standin standin;
-    ProcessClient client(standin);
-    ASSERT_TRUE(client.opened());
-    EXPECT_EQ(aircraft_loaded(client), "SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg");
-    // No waiting: the line was on disk before the answer came.
-    EXPECT_EQ(standin.log_lines().back(), "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0");
-    standin.control("fail SimConnect_Open -1");
-    HANDLE handle = reinterpret_cast<HANDLE>(0x1);
-    EXPECT_EQ(SimConnect_Open(&handle, "refused", nullptr, 0, nullptr, 0), -1);
-    EXPECT_EQ(standin.log_lines().back(), "SimConnect_Open \"refused\" 0 0 0 0 -> -1");
-}
-
-TEST(StandinProcess, EndOfInputStopsNothingButExitAndSignalsDo) {
-    {
-        Standin standin;
-        standin.process().close_input();
-        ProcessClient client(standin);
-        EXPECT_TRUE(client.opened());
-        EXPECT_TRUE(standin.process().running());
-        standin.process().send_signal(SIGINT);
-        EXPECT_EQ(standin.process().wait(), 0);
-        // The client hears it went away.
-        EXPECT_EQ(client.collect_ids(SIMCONNECT_RECV_ID_QUIT, 1).size(), 1u);
-    }
-    {
-        Standin standin;
-        ProcessClient client(standin);
-        standin.control("exit");
-        EXPECT_EQ(standin.process().wait(), 0);
-        EXPECT_EQ(client.collect_ids(SIMCONNECT_RECV_ID_QUIT, 1).back().id(),
-                  static_cast<DWORD>(SIMCONNECT_RECV_ID_QUIT));
-        EXPECT_EQ(SimConnect_RequestSystemState(client.handle(), 3, "AircraftLoaded"), E_FAIL);
-    }
-}
-
-TEST(StandinProcess, AKilledStandinGivesTheClientQuitAndNeverAHang) {
-    Standin standin;
-    ProcessClient client(standin);
-    ASSERT_TRUE(client.opened());
-    standin.process().send_signal(SIGKILL);
-    ASSERT_TRUE(standin.process().wait().has_value());
-    const auto records = client.collect_ids(SIMCONNECT_RECV_ID_QUIT, 1);
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].id(), static_cast<DWORD>(SIMCONNECT_RECV_ID_QUIT));
-    EXPECT_EQ(SimConnect_RequestSystemState(client.handle(), 3, "AircraftLoaded"), E_FAIL);
-    EXPECT_TRUE(client.drain().empty());
-}
-
-TEST(StandinProcess, ThePortComesFromTheEnvironmentUnlessGiven) {
-    const int port = free_port();
-    Process process({bin_path("sim-standin")},
-                    ProcessOptions{{{"SIMCONNECT_STANDIN_PORT", std::to_string(port)}}, {}, {}, false});
-    EXPECT_TRUE(process.wait_for_line(kListening + std::to_string(port)));
-    // The same port again is taken: a clear error and a failure status.
-    Process second({bin_path("sim-standin"), "--port", std::to_string(port)});
-    EXPECT_EQ(second.wait(), 1);
-    EXPECT_NE(second.error_output().find("cannot listen"), std::string::npos);
-}
-
-TEST(StandinProcess, BadOptionsAreRefusedWithUsage) {
-    const std::vector<std::vector<std::string>> rows = {
-        {"--bogus"},
-        {"--port"},
-        {"--port", "x"},
-        {"--port", "70000"},
-        {"--rate", "0"},
-        {"--rate", "fast"},
-        {"--aircraft", std::string(261, 'a')},
+    const std::string port = std::to_string(running.port());
+    const std::string missing = (scratch.path() / "no" / "such").string();
+    struct Row {
+        std::vector<std::string> arguments;
+        int status;
+        std::string error;  // the start of standard error
     };
-    for (const auto& arguments : rows) {
+    const Row rows[] = {
+        {{"--bogus"}, 2, "sim-standin: unknown option --bogus\n" + kUsage + "\n"},
+        {{"--port"}, 2, "sim-standin: --port needs a value\n" + kUsage + "\n"},
+        {{"--port", "70000"}, 2, "sim-standin: --port needs a number from 0 to 65535\n" + kUsage + "\n"},
+        {{"--rate", "0"}, 2, "sim-standin: --rate needs a number of frames per second above 0, at most 1000\n"},
+        {{"--aircraft", std::string(261, 'a')}, 2, "sim-standin: --aircraft path longer than 260 bytes\n"},
+        {{"--port", "0", "--log", missing}, 1, "sim-standin: cannot write the call log " + missing + ": "},
+        {{"--port", "0", "--script", missing}, 1, "sim-standin: cannot read the script " + missing},
+        {{}, 1, "sim-standin: cannot listen on 127.0.0.1:" + port + ": "},  // the port from the environment
+    };
+    for (const auto& row : rows) {
         std::vector<std::string> argv = {bin_path("sim-standin")};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        Process process(argv);
-        EXPECT_EQ(process.wait(), 2) << arguments[0];
-        EXPECT_NE(process.error_output().find("usage: sim-standin"), std::string::npos) << arguments[0];
-        EXPECT_TRUE(process.output().empty()) << arguments[0];
+        argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
+        Process process(argv, ProcessOptions{{{"SIMCONNECT_STANDIN_PORT", port}}, {}, {}, false});
+        EXPECT_EQ(process.wait(), row.status) << row.error;
+        EXPECT_EQ(process.error_output().substr(0, row.error.size()), row.error);
+        EXPECT_EQ(process.output(), "") << row.error;
     }
     Process help({bin_path("sim-standin"), "--help"});
     EXPECT_EQ(help.wait(), 0);
-    EXPECT_NE(help.output().find("usage: sim-standin"), std::string::npos);
+    EXPECT_EQ(help.output(), kUsage + "\n");
 }
 
-TEST(StandinProcess, AnUnwritableLogOrMissingScriptStopsTheStart) {
-    ScratchDir scratch;
-    Process log({bin_path("sim-standin"), "--port", "0", "--log", (scratch.path() / "no" / "such" / "dir").string()});
-    EXPECT_EQ(log.wait(), 1);
-    EXPECT_NE(log.error_output().find("call log"), std::string::npos);
-    Process script({bin_path("sim-standin"), "--port", "0", "--script", (scratch.path() / "missing").string()});
-    EXPECT_EQ(script.wait(), 1);
-    EXPECT_NE(script.error_output().find("script"), std::string::npos);
-}
-
-TEST(StandinProcess, FramesFollowTheRate) {
-    Standin standin({"--rate", "200"});
-    ProcessClient client(standin);
-    add_sample_definition(client.handle());
-    SimConnect_RequestDataOnSimObject(client.handle(), 2, 0, 0, SIMCONNECT_PERIOD_VISUAL_FRAME);
-    const auto records = client.collect_ids(SIMCONNECT_RECV_ID_SIMOBJECT_DATA, 10);
-    ASSERT_EQ(records.size(), 10u);
-    // A steady climb of 500 feet per minute: 1/24 foot per frame at 200 frames a second.
-    const double step = records[9].doubles()[0] - records[8].doubles()[0];
-    EXPECT_NEAR(step, 500.0 / 60 / 200, 1e-6);
+// The helpers every end-to-end test leans on must not let a check pass by mistake.
+TEST(SupportProcess, SignalsAreNoCleanExitAndPartLinesNoLines) {
+    Process process({"/bin/sh", "-c", "printf 'three\\r\\nfour'; kill -TERM $$"});
+    EXPECT_EQ(process.wait(), 128 + SIGTERM);
+    EXPECT_EQ(process.output_lines(), (std::vector<std::string>{"three", "four"}));
+    EXPECT_FALSE(process.wait_for_line("thr", 10ms));
+    EXPECT_EQ(process.count_lines("four"), 0u);  // no line end yet
 }
 
 }  // namespace
