@@ -1,0 +1,593 @@
+// The substitute client library and sim-standin seen from outside: sim-standin runs as a process
+// (--port 0 --log FILE), is driven with control lines, and its call log is read.
+
+#include <SimConnect.h>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/process.h"
+#include "wire.h"
+
+namespace velmar::test {
+namespace {
+
+namespace wire = standin::wire;
+
+// Points clients opened from now on at `standin`.
+void reach(const Standin& standin) { ::setenv("SIMCONNECT_STANDIN_PORT", std::to_string(standin.port()).c_str(), 1); }
+
+// One record as delivered, copied out of the library's buffer.
+struct Received {
+    std::vector<std::uint8_t> bytes;  // as many as GetNextDispatch reported
+
+    DWORD id() const { return as<SIMCONNECT_RECV>().dwID; }
+    template <typename Record>
+    Record as() const {
+        Record record{};
+        std::memcpy(&record, bytes.data(), std::min(sizeof record, bytes.size()));
+        return record;
+    }
+    // The data block of a SIMOBJECT_DATA record as doubles.
+    std::vector<double> doubles() const {
+        std::vector<double> values(bytes.size() < 40 ? 0 : (bytes.size() - 40) / sizeof(double));
+        std::memcpy(values.data(), bytes.data() + 40, values.size() * sizeof(double));
+        return values;
+    }
+    // What a test compares: the kind and every field the stand-in fills in,
+    // numbers in the shortest text that reads back exactly.
+    std::string text() const {
+        const auto header = as<SIMCONNECT_RECV>();
+        std::string text = header.dwSize == bytes.size() ? "" : "(dwSize " + std::to_string(header.dwSize) + ") ";
+        const auto words = [&](const char* kind, auto... numbers) {
+            text += kind;
+            ((text += " " + std::to_string(numbers)), ...);
+        };
+        const auto event = as<SIMCONNECT_RECV_EVENT>();
+        const auto state = as<SIMCONNECT_RECV_SYSTEM_STATE>();
+        const auto data = as<SIMCONNECT_RECV_SIMOBJECT_DATA>();
+        if (header.dwID == SIMCONNECT_RECV_ID_OPEN) words("open");
+        if (header.dwID == SIMCONNECT_RECV_ID_QUIT) words("quit");
+        if (header.dwID == SIMCONNECT_RECV_ID_EXCEPTION)
+            words("exception", as<SIMCONNECT_RECV_EXCEPTION>().dwException);
+        if (header.dwID == SIMCONNECT_RECV_ID_EVENT) words("event", event.uEventID, event.dwData);
+        if (header.dwID == SIMCONNECT_RECV_ID_SYSTEM_STATE) {
+            words("state", state.dwRequestID);
+            text += " " + std::string(state.szString, strnlen(state.szString, sizeof state.szString));
+        }
+        if (header.dwID == SIMCONNECT_RECV_ID_SIMOBJECT_DATA) {
+            words("data", data.dwRequestID, data.dwDefineID, data.dwObjectID, data.dwDefineCount);
+            for (double value : doubles()) {
+                char number[32];
+                text += " " + std::string(number, std::to_chars(number, number + sizeof number, value).ptr);
+            }
+        }
+        return text;
+    }
+};
+
+using Records = std::vector<Received>;
+using Texts = std::vector<std::string>;
+
+// The records' texts, or those of records with dwID `only`.
+Texts texts(const Records& records, DWORD only = SIMCONNECT_RECV_ID_NULL) {
+    Texts texts;
+    for (const auto& record : records) {
+        if (only == SIMCONNECT_RECV_ID_NULL || record.id() == only) texts.push_back(record.text());
+    }
+    return texts;
+}
+
+class Client {
+public:
+    explicit Client(const Standin& standin, const char* name = "Test Client") {
+        reach(standin);
+        if (SimConnect_Open(&handle_, name, nullptr, 0, nullptr, 0) != S_OK) {
+            ADD_FAILURE() << name << ": the stand-in refused the connection";
+            return;
+        }
+        open_ = true;
+        ready_ = texts(collect_until([](const Received&) { return true; })) == Texts{"open"};
+        if (!ready_) ADD_FAILURE() << name << ": no OPEN record first";
+    }
+    ~Client() { close(); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // Opened, and the first record was OPEN (the constructor reports a failure otherwise).
+    bool ready() const { return ready_; }
+    HANDLE handle() const { return handle_; }
+    HRESULT close() { return std::exchange(open_, false) ? SimConnect_Close(handle_) : S_OK; }
+
+    // Everything waiting now.
+    Records drain() {
+        return collect_until([](const Received&) { return false; }, 0ms);
+    }
+    // Collects until `count` records of dwID `id` came, or the time is up.
+    Records collect(DWORD id, std::size_t count = 1) {
+        std::size_t seen = 0;
+        return collect_until([&](const Received& record) { return record.id() == id && ++seen >= count; });
+    }
+    // Collects until a record satisfies `done` (it is included), or the time is up.
+    Records collect_until(const std::function<bool(const Received&)>& done, std::chrono::milliseconds timeout = 10s) {
+        Records records;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            SIMCONNECT_RECV* record = nullptr;
+            DWORD size = 0;
+            if (SimConnect_GetNextDispatch(handle_, &record, &size) == S_OK) {
+                const auto* first = reinterpret_cast<const std::uint8_t*>(record);
+                records.push_back(Received{{first, first + size}});
+                if (done(records.back())) return records;
+            } else if (std::chrono::steady_clock::now() >= deadline) {
+                return records;
+            } else {
+                std::this_thread::sleep_for(2ms);  // GetNextDispatch never waits
+            }
+        }
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+    bool open_ = false;
+    bool ready_ = false;
+};
+
+// The product's nine-variable sample definition, on definition 0.
+enum Field { kAltitude, kAirspeed, kGroundSpeed, kHeading, kVerticalSpeed, kFuel, kOnGround, kLatitude, kLongitude };
+
+void add_sample_definition(HANDLE handle) {
+    static constexpr const char* kDatums[][2] = {
+        {"PLANE ALTITUDE", "feet"},
+        {"AIRSPEED INDICATED", "knots"},
+        {"GPS GROUND SPEED", "knots"},
+        {"PLANE HEADING DEGREES MAGNETIC", "degrees"},
+        {"VERTICAL SPEED", "feet per minute"},
+        {"FUEL TOTAL QUANTITY", "gallons"},
+        {"SIM ON GROUND", "bool"},
+        {"PLANE LATITUDE", "degrees"},
+        {"PLANE LONGITUDE", "degrees"},
+    };
+    for (const auto& datum : kDatums) SimConnect_AddToDataDefinition(handle, 0, datum[0], datum[1]);
+}
+
+HRESULT request_samples(HANDLE handle) {
+    return SimConnect_RequestDataOnSimObject(handle, 2, 0, SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_VISUAL_FRAME,
+                                             SIMCONNECT_DATA_REQUEST_FLAG_CHANGED);
+}
+
+constexpr DWORD kEventId = SIMCONNECT_RECV_ID_EVENT;
+constexpr DWORD kDataId = SIMCONNECT_RECV_ID_SIMOBJECT_DATA;
+constexpr DWORD kStateId = SIMCONNECT_RECV_ID_SYSTEM_STATE;
+constexpr DWORD kQuitId = SIMCONNECT_RECV_ID_QUIT;
+
+HRESULT transmit(HANDLE handle, DWORD event) {
+    return SimConnect_TransmitClientEvent(handle, 0, event, 0, SIMCONNECT_GROUP_PRIORITY_HIGHEST,
+                                          SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
+}
+
+HRESULT request_state(HANDLE handle) { return SimConnect_RequestSystemState(handle, 3, "AircraftLoaded"); }
+
+std::vector<double> pick(const std::vector<double>& values, std::initializer_list<Field> fields) {
+    std::vector<double> picked;
+    for (Field field : fields) picked.push_back(values.size() == 9 ? values[field] : std::nan(""));
+    return picked;
+}
+
+TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
+    Standin standin;
+    reach(standin);
+    HANDLE h = nullptr;
+    SimConnect_Open(&h, "Velmar \"Tracker\"\n\x01", reinterpret_cast<HWND>(0x10), 1234, reinterpret_cast<HANDLE>(0x20),
+                    SIMCONNECT_OPEN_CONFIGINDEX_LOCAL);
+    SimConnect_AddToDataDefinition(h, 0, "PLANE ALTITUDE", "feet");
+    SimConnect_AddToDataDefinition(h, 100, "Initial Position", nullptr, SIMCONNECT_DATATYPE_INITPOSITION);
+    SimConnect_AddToDataDefinition(h, 4294967295u, "PLANE ALTITUDE", "", SIMCONNECT_DATATYPE_FLOAT32, 0.1f, 42);
+    SimConnect_MapClientEventToSimEvent(h, 4, "PAUSE_TOGGLE");
+    SimConnect_AddClientEventToNotificationGroup(h, 1, 4, -1);
+    SimConnect_SetNotificationGroupPriority(h, 0, SIMCONNECT_GROUP_PRIORITY_LOWEST);
+    SimConnect_SubscribeToSystemEvent(h, 8, "Sim");
+    SimConnect_RequestDataOnSimObject(h, 5, 7, SIMCONNECT_UNUSED, SIMCONNECT_PERIOD_SECOND, 3, 4294967295u, 0, 10);
+    SimConnect_RequestSystemState(h, 3, nullptr);
+    SimConnect_TransmitClientEvent(h, 0, 4, 4294967295u, 1, 16);
+    double gallons = 26.5;
+    SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, sizeof gallons, &gallons);
+    unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    SimConnect_SetDataOnSimObject(h, 0, 0, 1, 2, 4, bytes);
+    SimConnect_Close(h);
+    // Each line is on disk before its call returns.
+    EXPECT_EQ(standin.log_lines(),
+              (Texts{
+                  "SimConnect_Open \"Velmar \\\"Tracker\\\"\\n\\u0001\" 1 1234 1 4294967295 -> 0",
+                  "SimConnect_AddToDataDefinition 0 \"PLANE ALTITUDE\" \"feet\" 4 0 4294967295 -> 0",
+                  "SimConnect_AddToDataDefinition 100 \"Initial Position\" null 12 0 4294967295 -> 0",
+                  "SimConnect_AddToDataDefinition 4294967295 \"PLANE ALTITUDE\" \"\" 3 0.1 42 -> 0",
+                  "SimConnect_MapClientEventToSimEvent 4 \"PAUSE_TOGGLE\" -> 0",
+                  "SimConnect_AddClientEventToNotificationGroup 1 4 -1 -> 0",
+                  "SimConnect_SetNotificationGroupPriority 0 4000000000 -> 0",
+                  "SimConnect_SubscribeToSystemEvent 8 \"Sim\" -> 0",
+                  "SimConnect_RequestDataOnSimObject 5 7 4294967295 4 3 4294967295 0 10 -> 0",
+                  "SimConnect_RequestSystemState 3 null -> 0",
+                  "SimConnect_TransmitClientEvent 0 4 4294967295 1 16 -> 0",
+                  "SimConnect_SetDataOnSimObject 103 0 0 0 8 0000000000803a40 -> 0",
+                  "SimConnect_SetDataOnSimObject 0 0 1 2 4 0102030405060708 -> 0",
+                  "SimConnect_Close -> 0",
+              }));
+}
+
+TEST(StandinCallLog, FailuresAnswerTheCallsWithNoOtherEffect) {
+    Standin standin;
+    reach(standin);
+    standin.control("fail SimConnect_Open -2147467259 1");
+    HANDLE refused = reinterpret_cast<HANDLE>(0x1234);
+    EXPECT_EQ(SimConnect_Open(&refused, "refused", nullptr, 0, nullptr, 0), E_FAIL);
+    EXPECT_EQ(refused, reinterpret_cast<HANDLE>(0x1234));
+    Client client(standin, "welcome");
+    standin.control("fail SimConnect_RequestSystemState 5");
+    EXPECT_EQ(request_state(client.handle()), 5);
+    EXPECT_EQ(request_state(client.handle()), 5);
+    EXPECT_TRUE(client.drain().empty());
+    standin.control("fail SimConnect_RequestSystemState 0");
+    EXPECT_EQ(request_state(client.handle()), S_OK);
+    EXPECT_EQ(texts(client.drain()), Texts{"state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg"});
+    standin.control("fail SimConnect_Close -1");
+    EXPECT_EQ(client.close(), S_OK);
+    EXPECT_EQ(standin.log_lines(), (Texts{
+                                       "SimConnect_Open \"refused\" 0 0 0 0 -> -2147467259",
+                                       "SimConnect_Open \"welcome\" 0 0 0 0 -> 0",
+                                       "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
+                                       "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
+                                       "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0",
+                                       "SimConnect_Close -> -1",
+                                   }));
+}
+
+TEST(StandinRecords, ArriveIntactAndInOrder) {
+    Standin standin({"--aircraft", "My Folder\\aircraft.cfg"});
+    Client client(standin);
+    const std::string path260(260, 'p');
+    for (const auto& line : Texts{"exception 31", "event 4 -1", "state 3 " + path260,
+                                  "sample 9 nan inf -inf 0.5 -3 1e300 0 9000 -0", "state 4", "state 5  two blanks "})
+        standin.control(line);
+    EXPECT_EQ(texts(client.collect(kStateId, 3)),
+              (Texts{"exception 31", "event 4 4294967295",
+                     "state 3 " + path260,  // no terminating zero
+                     "data 9 0 0 9 nan inf -inf 0.5 -3 1e+300 0 9000 -0", "state 4 ", "state 5  two blanks "}));
+    // "AircraftLoaded" is answered before the call returns, with the path in force.
+    EXPECT_EQ(request_state(client.handle()), S_OK);
+    EXPECT_EQ(texts(client.drain()), Texts{"state 3 My Folder\\aircraft.cfg"});
+}
+
+TEST(StandinAircraft, ChangedSendsTheFirstFrameAlwaysThenOnlyChanges) {
+    Standin standin;
+    Client client(standin);
+    add_sample_definition(client.handle());
+    standin.control("freeze on");
+    for (int request = 0; request < 2; ++request) {  // asking again gives a fresh first frame
+        ASSERT_EQ(request_samples(client.handle()), S_OK);
+        const auto records = client.collect(kDataId);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].as<SIMCONNECT_RECV_SIMOBJECT_DATA>().dwRequestID, 2u);
+        EXPECT_EQ(pick(records[0].doubles(), {kAirspeed, kVerticalSpeed, kOnGround}),
+                  (std::vector<double>{120, 500, 0}));
+        standin.control("wait 150");  // frozen: nothing changes, nothing is sent
+        EXPECT_TRUE(client.drain().empty());
+    }
+    standin.control("freeze off");
+    const auto records = client.collect(kDataId, 3);
+    ASSERT_EQ(records.size(), 3u);
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const auto before = pick(records[i - 1].doubles(), {kAltitude, kHeading, kFuel});
+        const auto after = pick(records[i].doubles(), {kAltitude, kHeading, kFuel});
+        EXPECT_GT(after[0], before[0]);  // climbing
+        EXPECT_NE(after[1], before[1]);  // turning
+        EXPECT_LT(after[2], before[2]);  // burning fuel
+    }
+
+    // PERIOD_NEVER stops it.
+    SimConnect_RequestDataOnSimObject(client.handle(), 2, 0, 0, SIMCONNECT_PERIOD_NEVER);
+    client.drain();  // frames sent before the stop came before its answer
+    standin.control("wait 150");
+    EXPECT_TRUE(client.drain().empty());
+}
+
+TEST(StandinAircraft, PositionAndFuelWritesShowInLaterSamples) {
+    Standin standin;
+    Client client(standin);
+    const HANDLE h = client.handle();
+    add_sample_definition(h);
+    SimConnect_AddToDataDefinition(h, 100, "Initial Position", nullptr, SIMCONNECT_DATATYPE_INITPOSITION);
+    SimConnect_AddToDataDefinition(h, 103, "FUEL TANK LEFT MAIN QUANTITY", "gallons");
+    SimConnect_AddToDataDefinition(h, 104, "FUEL TANK RIGHT MAIN QUANTITY", "gallons");
+    SimConnect_AddToDataDefinition(h, 105, "FUEL TANK CENTER QUANTITY", "gallons");
+    standin.control("freeze on");
+    request_samples(h);
+    client.collect(kDataId);
+    SIMCONNECT_DATA_INITPOSITION positions[] = {{40.6413, -73.7781, 5000, 0, 0, 45, 0, 150},
+                                                {51.4775, -0.4614, 83, 0, 0, 270, 1, 0}};
+    for (auto& p : positions) {
+        ASSERT_EQ(SimConnect_SetDataOnSimObject(h, 100, 0, 0, 0, sizeof p, &p), S_OK);
+        const auto records = client.collect(kDataId);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(
+            pick(records[0].doubles(), {kLatitude, kLongitude, kAltitude, kHeading, kAirspeed, kOnGround}),
+            (std::vector<double>{p.Latitude, p.Longitude, p.Altitude, p.Heading, 1.0 * p.Airspeed, 1.0 * p.OnGround}));
+    }
+    double tanks[] = {10, 20.25, 5.5};
+    for (DWORD tank = 0; tank < 3; ++tank) SimConnect_SetDataOnSimObject(h, 103 + tank, 0, 0, 0, 8, &tanks[tank]);
+    const auto records = client.collect_until([](const Received& r) { return pick(r.doubles(), {kFuel})[0] == 35.75; });
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(pick(records.back().doubles(), {kFuel}), std::vector<double>{35.75});
+}
+
+TEST(StandinEvents, PauseFlagsOwnTheirToggleAndUnknownNamesGiveExceptions) {
+    Standin standin;
+    Client client(standin);
+    const HANDLE h = client.handle();
+    const char* names[] = {"PAUSE_TOGGLE", "PAUSE_OFF", "ACTIVE_PAUSE_TOGGLE", "SIM_PAUSE_TOGGLE"};
+    for (DWORD event = 4; event <= 7; ++event) SimConnect_MapClientEventToSimEvent(h, event, names[event - 4]);
+    SimConnect_SubscribeToSystemEvent(h, 8, "Sim");
+    SimConnect_SubscribeToSystemEvent(h, 4, "Pause");
+    SimConnect_SubscribeToSystemEvent(h, 5, "Unpaused");
+    SimConnect_SubscribeToSystemEvent(h, 6, "Paused");
+    EXPECT_EQ(texts(client.drain()), (Texts{"event 8 1", "event 4 0"}));  // the current states at once
+
+    const std::pair<DWORD, Texts> steps[] = {
+        {4, {"event 4 1", "event 6 1"}},  // PAUSE_TOGGLE: paused
+        {6, {}},                          // ACTIVE_PAUSE_TOGGLE: still paused
+        {4, {}},                          // pause flag off, active pause still on
+        {5, {"event 4 0", "event 5 0"}},  // PAUSE_OFF clears all three
+        {5, {}},                          // nothing to clear
+        {7, {"event 4 1", "event 6 1"}},  // SIM_PAUSE_TOGGLE
+        {7, {"event 4 0", "event 5 0"}},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        ASSERT_EQ(transmit(h, steps[i].first), S_OK);
+        EXPECT_EQ(texts(client.drain()), steps[i].second) << "step " << i;
+    }
+
+    // The paused aircraft holds still.
+    add_sample_definition(h);
+    request_samples(h);
+    client.collect(kDataId, 2);
+    transmit(h, 4);
+    client.drain();
+    standin.control("wait 150");
+    EXPECT_EQ(texts(client.drain(), kDataId), Texts{});
+    transmit(h, 4);
+    EXPECT_EQ(texts(client.collect(kDataId), kDataId).size(), 1u);
+
+    // Unknown ids and names are answered S_OK; the exception follows.
+    double value = 1;
+    EXPECT_EQ(SimConnect_AddToDataDefinition(h, 0, "NO SUCH VARIABLE", "feet"), S_OK);
+    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(h, 9, "NO_SUCH_EVENT"), S_OK);
+    EXPECT_EQ(SimConnect_SubscribeToSystemEvent(h, 9, "Quit"), S_OK);
+    EXPECT_EQ(SimConnect_RequestDataOnSimObject(h, 2, 55, 0, SIMCONNECT_PERIOD_VISUAL_FRAME), S_OK);
+    EXPECT_EQ(transmit(h, 42), S_OK);
+    EXPECT_EQ(SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, 8, &value), S_OK);
+    EXPECT_EQ(texts(client.drain(), SIMCONNECT_RECV_ID_EXCEPTION),
+              (Texts{"exception 7", "exception 7", "exception 7", "exception 3", "exception 3", "exception 3"}));
+}
+
+TEST(StandinClients, EachHasItsOwnDefinitionsAndMappingsAndHearsTheSimulator) {
+    Standin standin;
+    Client first(standin, "first");
+    Client second(standin, "second");
+    SimConnect_AddToDataDefinition(first.handle(), 0, "PLANE ALTITUDE", "feet");
+    add_sample_definition(second.handle());
+    SimConnect_MapClientEventToSimEvent(first.handle(), 4, "PAUSE_TOGGLE");
+    SimConnect_SubscribeToSystemEvent(second.handle(), 20, "Paused");
+    request_samples(first.handle());
+    request_samples(second.handle());
+    EXPECT_EQ(first.collect(kDataId).back().doubles().size(), 1u);
+    EXPECT_EQ(second.collect(kDataId).back().doubles().size(), 9u);
+    transmit(second.handle(), 4);  // never mapped by the second
+    EXPECT_EQ(texts(second.drain(), SIMCONNECT_RECV_ID_EXCEPTION), Texts{"exception 3"});
+    transmit(first.handle(), 4);  // the pause is the simulator's
+    EXPECT_EQ(texts(second.collect(kEventId), kEventId), Texts{"event 20 1"});
+    standin.control("event 77 3");
+    for (Client* client : {&first, &second}) EXPECT_EQ(texts(client->collect(kEventId), kEventId).back(), "event 77 3");
+
+    // "quit" disconnects every client, each hears it once; the stand-in keeps listening.
+    standin.control("quit");
+    for (Client* client : {&first, &second}) {
+        EXPECT_EQ(texts(client->collect(kQuitId), kQuitId), Texts{"quit"});
+        EXPECT_EQ(request_state(client->handle()), E_FAIL);
+        EXPECT_TRUE(client->drain().empty());
+    }
+    EXPECT_TRUE(Client(standin).ready());
+}
+
+TEST(StandinGone, KilledTheClientGetsOneQuitAfterWhatWasWaitingThenFailuresAndNoHang) {
+    Standin standin;
+    Client client(standin);
+    standin.control("event 1");
+    standin.process().send_signal(SIGKILL);
+    EXPECT_EQ(texts(client.collect(kQuitId)), (Texts{"event 1 0", "quit"}));
+    EXPECT_EQ(request_state(client.handle()), E_FAIL);
+    EXPECT_TRUE(client.drain().empty());
+    EXPECT_EQ(client.close(), S_OK);
+
+    HANDLE handle = reinterpret_cast<HANDLE>(0x1234);  // nothing listens there now
+    EXPECT_EQ(SimConnect_Open(&handle, "nobody", nullptr, 0, nullptr, 0), E_FAIL);
+    EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
+}
+
+// A raw connection to the stand-in, closed with the object.
+class RawClient {
+public:
+    explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawClient() { ::close(fd_); }
+    bool send(const std::vector<std::uint8_t>& bytes) {
+        return connected_ &&
+               ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+    // True when the stand-in closes the connection (whatever it sent before) in time.
+    bool closed_by_peer() {
+        for (pollfd entry{fd_, POLLIN, 0}; ::poll(&entry, 1, 10000) > 0;) {
+            std::uint8_t buffer[4096];
+            if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+        }
+        return false;
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
+
+std::vector<std::uint8_t> open_frame(std::uint32_t version = wire::kProtocolVersion, bool whole = true) {
+    wire::Writer writer(wire::Kind::Open);
+    writer.u32(1).u32(version).text("raw");
+    if (whole) writer.flag(false).u32(0).flag(false).u32(0);
+    return std::move(writer).finish();
+}
+
+std::vector<std::uint8_t> call_frame(wire::Kind kind) {
+    wire::Writer writer(kind);
+    writer.u32(2).u32(3).text("AircraftLoaded");
+    return std::move(writer).finish();
+}
+
+TEST(StandinGarbage, ClientsSendingGarbageOrVanishingMidCallAreDroppedAndTheOthersServed) {
+    Standin standin;
+    Client good(standin, "good");
+    auto twice = open_frame();
+    const auto second = open_frame();
+    twice.insert(twice.end(), second.begin(), second.end());
+    const std::pair<std::vector<std::uint8_t>, std::string> rows[] = {
+        {{0xff, 0xff, 0xff, 0xff, 1, 2, 3}, "a frame of 4294967295 bytes"},
+        {call_frame(static_cast<wire::Kind>(999)), "an unknown call 999"},
+        {call_frame(wire::Kind::RequestSystemState), "a call before open"},
+        {open_frame(wire::kProtocolVersion, false), "a malformed SimConnect_Open"},
+        {open_frame(99), "protocol version 99"},
+        {twice, "a second open"},
+    };
+    for (const auto& [bytes, reason] : rows) {
+        RawClient raw(standin.port());
+        ASSERT_TRUE(raw.send(bytes)) << reason;
+        EXPECT_TRUE(raw.closed_by_peer()) << reason;
+        EXPECT_TRUE(standin.process().wait_for_error_output("sim-standin: dropped a client: " + reason + "\n"))
+            << standin.process().error_output();
+        EXPECT_EQ(request_state(good.handle()), S_OK) << reason;
+    }
+
+    // Half a call, then gone; or gone with the answer unread.
+    const auto logged = standin.log_lines().size();
+    {
+        RawClient raw(standin.port());
+        ASSERT_TRUE(raw.send(open_frame()));
+        ASSERT_TRUE(standin.wait_for_log_lines(logged + 1));
+        auto half = call_frame(wire::Kind::RequestSystemState);
+        half.resize(half.size() / 2);
+        ASSERT_TRUE(raw.send(half));
+    }
+    ASSERT_TRUE(RawClient(standin.port()).send(open_frame()));
+    ASSERT_TRUE(standin.wait_for_log_lines(logged + 2));
+    standin.control("event 5");
+    EXPECT_EQ(texts(good.collect(kEventId), kEventId), Texts{"event 5 0"});
+    EXPECT_EQ(request_state(good.handle()), S_OK);
+    EXPECT_EQ(standin.log_lines().back(), "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0");
+}
+
+TEST(StandinHung, CallsAndOpensGiveUpAndTheClientCountsItGone) {
+    Standin standin;
+    Client client(standin);
+    standin.process().send_signal(SIGSTOP);  // it still accepts connections, but answers nothing
+    EXPECT_EQ(request_state(client.handle()), E_FAIL);
+    EXPECT_EQ(texts(client.drain()), Texts{"quit"});
+    EXPECT_EQ(request_state(client.handle()), E_FAIL);
+
+    HANDLE handle = reinterpret_cast<HANDLE>(0x1234);
+    EXPECT_EQ(SimConnect_Open(&handle, "patient", nullptr, 0, nullptr, 0), E_FAIL);
+    EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
+}
+
+const std::string kUsage = "usage: sim-standin [--port N] [--rate HZ] [--aircraft PATH] [--log FILE] [--script FILE]";
+
+TEST(StandinProcess, FirstLineEchoesAndBadControlLinesThatStopNothing) {
+    ScratchDir scratch;
+    write_file(scratch.path() / "start.txt",
+               "# the scene\naircraft My Folder\\aircraft.cfg\nbogus line\n\nevent 3 4\n");
+    Standin standin({"--script", (scratch.path() / "start.txt").string()});  // with --port 0 --log FILE
+    standin.control("freeze on");
+    const std::pair<std::string, std::string> bad[] = {
+        {"fail SimConnect_Open", "usage: fail FUNCTION HRESULT [COUNT]"},
+        {"fail SimConnect_GetNextDispatch 1", "unknown function 'SimConnect_GetNextDispatch'"},
+        {"event 1 x", "DATA must be a 32-bit decimal number"},
+        {"sample 2 1 2 3 4 5 6 7 8 nine", "'nine' is not a number"},
+        {"state 1 " + std::string(261, 'x'), "path longer than 260 bytes"},
+        {"wait 1.5", "MS must be a number from 0 to 4294967295"},
+    };
+    Texts errors = {"sim-standin: bad control line \"bogus line\": unknown command 'bogus'"};
+    for (const auto& [line, error] : bad) {
+        standin.process().write_input(line + "\n");
+        errors.push_back("sim-standin: bad control line \"" + line + "\": " + error);
+    }
+    standin.process().write_input("event 5 1\r\n");  // a CR LF line end is a line end
+    standin.control("wait 20");
+    EXPECT_TRUE(standin.process().wait_for_error_output(errors.back() + "\n"));
+    EXPECT_EQ(standin.process().error_lines(), errors);
+    EXPECT_EQ(
+        standin.process().output_lines(),
+        (Texts{"sim-standin listening on 127.0.0.1:" + std::to_string(standin.port()),
+               "ok aircraft My Folder\\aircraft.cfg", "ok event 3 4", "ok freeze on", "ok event 5 1", "ok wait 20"}));
+    standin.process().close_input();  // stops nothing
+    EXPECT_TRUE(Client(standin).ready());
+}
+
+TEST(StandinProcess, ExitSigintAndSigtermStopItWithStatusZeroAndClientsHearIt) {
+    for (const std::string how : {"exit", "SIGINT", "SIGTERM"}) {
+        Standin standin;
+        Client client(standin);
+        if (how == "exit") standin.control("exit");
+        if (how != "exit") standin.process().send_signal(how == "SIGINT" ? SIGINT : SIGTERM);
+        EXPECT_EQ(standin.process().wait(), 0) << how;
+        EXPECT_EQ(texts(client.collect(SIMCONNECT_RECV_ID_QUIT)), Texts{"quit"}) << how;
+    }
+}
+
+TEST(StandinProcess, BadOptionsAndStartFailuresAreRefusedClearly) {
+    Standin running;
+    ScratchDir scratch;
+    const std::string port = std::to_string(running.port());
+    const std::string missing = (scratch.path() / "no" / "such").string();
+    const std::tuple<Texts, int, std::string> rows[] = {
+        // arguments, status, start of standard error
+        {{"--bogus"}, 2, "sim-standin: unknown option --bogus\n" + kUsage + "\n"},
+        {{"--port", "70000"}, 2, "sim-standin: --port needs a number from 0 to 65535\n" + kUsage + "\n"},
+        {{"--rate", "0"}, 2, "sim-standin: --rate needs a number of frames per second above 0, at most 1000\n"},
+        {{"--port", "0", "--log", missing}, 1, "sim-standin: cannot write the call log " + missing + ": "},
+        {{"--port", "0", "--script", missing}, 1, "sim-standin: cannot read the script " + missing},
+        {{}, 1, "sim-standin: cannot listen on 127.0.0.1:" + port + ": "},  // the port from the environment
+    };
+    for (const auto& [arguments, status, error] : rows) {
+        Texts argv = {bin_path("sim-standin")};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        Process process(argv, ProcessOptions{{{"SIMCONNECT_STANDIN_PORT", port}}, {}, {}, false});
+        EXPECT_EQ(process.wait(), status) << error;
+        EXPECT_EQ(process.error_output().substr(0, error.size()), error);
+        EXPECT_EQ(process.output(), "") << error;
+    }
+}
+
+}  // namespace
+}  // namespace velmar::test
