@@ -278,6 +278,18 @@ TEST_F(SessionTest, DispatchHandlesEveryRecordKindAndRemembersQuit) {
     manager_.disconnect();
     ASSERT_TRUE(manager_.connect(kClientName));
     EXPECT_FALSE(manager_.quit_received());
+
+    // A shutdown arriving mid-drain ends it after the record in hand, and
+    // every later drain stays interrupted: a fast stream cannot hold it up.
+    handle({});
+    clear_all();
+    manager_.set_sample_callback([this](const FlightData& s) {
+        note([&](Seen& seen) { seen.samples.push_back(s); });
+        manager_.interrupt_dispatch();
+    });
+    handle({"sample 2 1 0 0 0 0 0 0 0 0", "sample 2 2 0 0 0 0 0 0 0 0"});
+    manager_.dispatch_messages();
+    EXPECT_EQ(seen().samples.size(), 1U);
 }
 
 TEST_F(SessionTest, DiagnosticRecordsAreAppendedByteExactUnlessTheFileCannotBeOpened) {
