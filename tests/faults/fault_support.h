@@ -1,13 +1,17 @@
 #pragma once
 
-// The real bridge against the stand-in, as the end-to-end and fault tests run
-// it: a scratch folder, commands sent as a server sends them, a clean
-// shutdown, and checks that the JSON files and recordings are whole.
+// The real bridge against the stand-in for the end-to-end and fault tests:
+// commands sent as a server sends them, and checks that files are whole.
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <regex>
+#include <set>
+#include <thread>
 
 #include "support/process.h"
 
@@ -22,39 +26,142 @@ inline const std::string kDisconnectedLine = "[CUSTOM ERROR] Disconnected from M
 inline const std::string kSessionClosedLine = "Disconnected from MSFS SimConnect";
 inline const std::string kEFail = "-2147467259";  // E_FAIL as the call log and the bridge print it
 
-// Each command word, the lines it prints after its "[DEBUG] Processing
-// command: '<word>'" line, and the start of a call-log line that it makes; in
-// an order that starts a test, pauses, sets fuel and position, and stops.
+// Each command word, the lines it prints after "[DEBUG] Processing command:
+// '<word>'", and the start of a call-log line it makes; from START_TEST to STOP_TEST.
 struct CommandWord {
     std::string word;
     Lines lines;
     std::string call;
 };
-extern const std::vector<CommandWord> kCommandWords;
+inline const std::vector<CommandWord> kCommandWords = {
+    {"START_TEST", {kTestStartedLine}, "SimConnect_RequestDataOnSimObject 2 0 0 2 1 0 0 0 -> 0"},
+    {"PAUSE_REGULAR",
+     {"[OK] Executing regular pause", "[DEBUG] Triggering regular pause (P key equivalent)",
+      "[DEBUG] Pause event sent successfully"},
+     "SimConnect_TransmitClientEvent 0 4 0 1 16 -> 0"},
+    {"PAUSE_ACTIVE",
+     {"[OK] Executing active pause", "[DEBUG] Triggering active pause (position only)",
+      "[DEBUG] Active pause event sent successfully"},
+     "SimConnect_TransmitClientEvent 0 6 0 1 16 -> 0"},
+    {"PAUSE_SIM",
+     {"[OK] Executing sim pause", "[DEBUG] Triggering sim pause (dev mode)",
+      "[DEBUG] Sim pause event sent successfully"},
+     "SimConnect_TransmitClientEvent 0 7 0 1 16 -> 0"},
+    {"SET_STANDARD_FUEL",
+     {"[OK] Setting standard fuel load (5T)", "[DEBUG] Setting standard fuel load: 5T total (2.5T per tank)",
+      "[DEBUG] Fuel distribution set successfully (L/C/R)"},
+     "SimConnect_SetDataOnSimObject 103 0 0 0 8 "},
+    {"POSITION_RTT",
+     {"[OK] Positioning aircraft at RTT Rattenberg", "[DEBUG] Position command sent successfully"},
+     "SimConnect_SetDataOnSimObject 100 0 0 0 56 "},
+    {"UNPAUSE",
+     {"[OK] Executing unpause", "[DEBUG] Force unpause", "[DEBUG] Unpause event sent successfully"},
+     "SimConnect_TransmitClientEvent 0 5 0 1 16 -> 0"},
+    {"STOP_TEST", {kTestStoppedLine}, "SimConnect_RequestDataOnSimObject 2 0 0 0 0 0 0 0 -> 0"},
+};
+
+inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 15s) {
+    for (const auto deadline = std::chrono::steady_clock::now() + timeout; !condition();) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// Whether `expected` is in `lines` from `from` on in this order, other lines between.
+inline bool in_order(const Lines& lines, const Lines& expected, std::size_t from = 0) {
+    std::size_t next = 0;
+    for (std::size_t i = from; i < lines.size() && next < expected.size(); ++i) next += lines[i] == expected[next];
+    return next == expected.size();
+}
+
+inline bool is_flight_data(const std::string& text) {           // one object of 25 members with an integer timestamp
+    auto object = nlohmann::json::parse(text, nullptr, false);  // not const: a missing member reads as null
+    return object.is_object() && object.size() == 25 && object["timestamp"].is_number_integer();
+}
+
+// Empty when each line is flight data, timestamps never go back and (unless
+// `may_be_torn`) the last line is whole; else what is wrong.
+inline std::string recording_problem(const std::filesystem::path& path, bool may_be_torn = false) {
+    const std::string content = read_file(path);
+    if (!may_be_torn && !content.empty() && !content.ends_with("\n")) return path.string() + ": a torn last line";
+    std::int64_t last = 0;
+    for (std::size_t start = 0, end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = content.substr(start, end - start);
+        if (!is_flight_data(line)) return path.string() + ": not a flight-data object: " + line;
+        const auto timestamp = nlohmann::json::parse(line)["timestamp"].get<std::int64_t>();
+        if (timestamp < last) return path.string() + ": the timestamp goes back at " + line;
+        last = timestamp;
+    }
+    return {};
+}
 
 struct BridgeOptions {
-    Lines standin_arguments = {};  // e.g. {"--rate", "500"}
-    Lines wrapper = {};            // before the executable, e.g. prlimit and its options
-    bool legacy = false;
+    Lines standin_arguments = {};   // e.g. {"--rate", "500"}
+    Lines wrapper = {};             // before the executable, e.g. prlimit and its options
+    bool legacy = false;            // no folder argument: the data files go beside the recordings
     bool without_app_data = false;  // APPDATA, XDG_DATA_HOME and HOME unset
 };
 
-// A stand-in, and a bridge with APPDATA <scratch>/appdata and its data files in
-// the folder argument <scratch>/data, or when `legacy` (no argument) in
-// <scratch>/appdata/Velmar beside the recordings.
+// A stand-in, and a bridge in a scratch folder with APPDATA <scratch>/appdata.
 struct BridgeRun {
-    explicit BridgeRun(BridgeOptions options = {});
+    explicit BridgeRun(BridgeOptions options_ = {}) : options(std::move(options_)), standin(options.standin_arguments) {
+        std::filesystem::create_directories(scratch.path() / "appdata");
+    }
 
-    Process& start(std::optional<Lines> arguments = std::nullopt);  // the arguments after --file-mode
-    bool start_connected();                                         // and waits for the last start line
+    Process& start(std::optional<Lines> arguments = std::nullopt) {  // those after --file-mode
+        if (!arguments) arguments = options.legacy ? Lines{} : Lines{data_folder().string()};
+        Lines argv = options.wrapper;
+        argv.insert(argv.end(), {bin_path("velmar-tracker"), "--file-mode"});
+        argv.insert(argv.end(), arguments->begin(), arguments->end());
+        ProcessOptions process;
+        process.environment = standin.client_environment();
+        if (!options.without_app_data) process.environment["APPDATA"] = (scratch.path() / "appdata").string();
+        if (options.without_app_data) process.unset_environment = {"APPDATA", "XDG_DATA_HOME", "HOME"};
+        const auto existing = recordings();
+        earlier.insert(existing.begin(), existing.end());
+        return bridge.emplace(argv, process);
+    }
+    bool start_connected() { return start().wait_for_line(kStartedLine, 20s); }
+
     // Writes `word` into the command file as a server does; waits until the
     // bridge has emptied it and, unless `line` is empty, printed `line` once more.
-    bool command(const std::string& word, const std::string& line = {});
-    bool interrupt_cleanly(int signal_number = SIGINT);  // "Shutting down..." and exit status 0
+    bool command(const std::string& word, const std::string& line = {}) {
+        const std::size_t seen = line.empty() ? 0 : bridge->count_lines(line);
+        write_file(command_file(), word);
+        const bool emptied = eventually([&] {
+            std::error_code error;
+            return std::filesystem::file_size(command_file(), error) == 0 && !error;
+        });
+        return emptied && (line.empty() || bridge->wait_for_line_count(line, seen + 1, 15s));
+    }
+
+    bool interrupt_cleanly(int signal_number = SIGINT) {  // "Shutting down..." and exit status 0
+        bridge->send_signal(signal_number);
+        return bridge->wait(30s) == 0 && bridge->count_lines("Shutting down...") == 1;
+    }
+
     // Waits until the status file is {"connected":C,"test_active":T,"last_update":<seconds>}.
-    bool status_becomes(bool connected, bool test_active) const;
-    std::vector<std::filesystem::path> recordings() const;  // oldest first
-    std::size_t recorded_lines() const;                     // of the newest recording
+    bool status_becomes(bool connected, bool test_active) const {
+        const std::regex form(std::string(R"(\{"connected":)") + (connected ? "true" : "false") + R"(,"test_active":)" +
+                              (test_active ? "true" : "false") + R"(,"last_update":\d+\})");
+        return eventually([&] { return std::regex_match(read_file(status_file()), form); });
+    }
+
+    std::vector<std::filesystem::path> recordings() const {  // of this run, oldest first
+        std::vector<std::filesystem::path> found;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(recording_folder(), error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with("flight_data_") && !earlier.contains(entry.path())) found.push_back(entry.path());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    std::size_t recorded_lines() const {  // of the newest recording
+        const auto files = recordings();
+        return files.empty() ? 0 : split_lines(read_file(files.back())).size();
+    }
 
     std::filesystem::path recording_folder() const { return scratch.path() / "appdata" / "Velmar"; }
     std::filesystem::path data_folder() const { return options.legacy ? recording_folder() : scratch.path() / "data"; }
@@ -66,20 +173,7 @@ struct BridgeRun {
     ScratchDir scratch;
     Standin standin;
     std::optional<Process> bridge;
+    std::set<std::filesystem::path> earlier;  // recordings there before the start
 };
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 15s);
-
-// Whether `expected` appears in `lines` from `from` on in this order, lines of
-// other threads allowed in between.
-bool in_order(const Lines& lines, const Lines& expected, std::size_t from = 0);
-
-// Empty when `text` is one flight-data object (25 members, an integer
-// timestamp); otherwise what is wrong.
-std::string flight_data_problem(const std::string& text);
-
-// Empty when every line of the recording is a flight-data object, timestamps
-// never go back, and (unless `may_be_torn`) the last line has its line end.
-std::string recording_problem(const std::filesystem::path& path, bool may_be_torn = false);
 
 }  // namespace velmar::test
