@@ -62,7 +62,7 @@ const std::string kOpen = "SimConnect_Open \"MSFS Velmar Tracker Simple\" 0 0 0 
 const std::string kEFail = "-2147467259";
 
 ProcessOptions options(std::map<std::string, std::string> environment, bool on_terminal) {
-    return {std::move(environment), {}, {}, on_terminal};  // no variables unset, the current folder
+    return {std::move(environment), {}, on_terminal};  // no variables unset
 }
 
 // Waits for the `count`th `prompt` and the terminal in raw mode: a key typed now is one key press.

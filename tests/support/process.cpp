@@ -164,7 +164,6 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
     std::vector<char*> arg_pointers;
     for (auto& entry : arguments) arg_pointers.push_back(entry.data());
     arg_pointers.push_back(nullptr);
-    const std::string directory = options.working_directory;
 
     int in_pipe[2] = {-1, -1};
     int out_pipe[2] = {-1, -1};
@@ -213,11 +212,6 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
         ::dup2(err_pipe[1], 2);
         // Signals the test process ignores must not stay ignored in the child.
         ::signal(SIGPIPE, SIG_DFL);
-        if (!directory.empty() && ::chdir(directory.c_str()) != 0) {
-            const int error = errno;
-            [[maybe_unused]] const ssize_t written = ::write(exec_pipe[1], &error, sizeof error);
-            ::_exit(127);
-        }
         ::execve(arg_pointers[0], arg_pointers.data(), env_pointers.data());
         const int error = errno;
         [[maybe_unused]] const ssize_t written = ::write(exec_pipe[1], &error, sizeof error);
@@ -351,11 +345,6 @@ std::optional<int> Process::wait(std::chrono::milliseconds timeout) {
     return impl.status;
 }
 
-bool Process::running() {
-    std::lock_guard lock(impl_->mutex);
-    return !impl_->status.has_value();
-}
-
 int Process::pid() const { return impl_->pid; }
 
 Standin::Standin(const std::vector<std::string>& extra_arguments) {
@@ -418,8 +407,6 @@ bool Standin::wait_for_log_lines(std::size_t count, std::chrono::milliseconds ti
 }
 
 Process& Standin::process() { return *process_; }
-
-const std::string& Standin::log_path() const { return log_path_; }
 
 std::map<std::string, std::string> Standin::client_environment() const {
     return {{"SIMCONNECT_STANDIN_PORT", std::to_string(port_)}};

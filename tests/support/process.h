@@ -22,7 +22,6 @@ std::string bin_path(std::string_view name);
 struct ProcessOptions {
     std::map<std::string, std::string> environment;  // added to (or replacing) the inherited one
     std::vector<std::string> unset_environment;      // removed from the inherited one
-    std::string working_directory;                   // empty: the current one
     // Standard input and output on a pseudo-terminal (echo off, so typed keys do
     // not show up as output); standard error stays a pipe.
     bool use_pty = false;
@@ -57,7 +56,6 @@ public:
     void send_signal(int signal_number);
     // The exit status (0..255), 128 + signal when killed, or nothing on timeout.
     std::optional<int> wait(std::chrono::milliseconds timeout = 10s);
-    bool running();
     int pid() const;
 
 private:
@@ -80,7 +78,6 @@ public:
     // Waits until the call log holds `count` lines or more.
     bool wait_for_log_lines(std::size_t count, std::chrono::milliseconds timeout = 10s) const;
     Process& process();
-    const std::string& log_path() const;
     // The environment a client needs to reach this stand-in.
     std::map<std::string, std::string> client_environment() const;
 

@@ -8,7 +8,7 @@ if(VELMAR_WINDOWS_EXE)
         SOURCES
             ${CMAKE_CURRENT_LIST_DIR}/wine_bridge_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/wine_simple_mode_test.cpp
-        LABELS wine)
+        LABEL wine)
     target_compile_definitions(wine_tests PRIVATE
         VELMAR_WINDOWS_EXE="${VELMAR_WINDOWS_EXE}"
         VELMAR_WINE_PROGRAM="${VELMAR_WINE_PROGRAM}")
