@@ -8,7 +8,11 @@ add_dependencies(faults_tests velmar-tracker sim-standin)
 
 # 120 s in the sanitizer builds it is for, 20 s elsewhere; ctest -LE soak skips it.
 add_executable(faults_soak ${CMAKE_CURRENT_LIST_DIR}/soak_test.cpp)
-target_compile_definitions(faults_soak PRIVATE VELMAR_SOAK_DEFAULT_SECONDS=$<IF:$<BOOL:${VELMAR_SANITIZE}>,120,20>)
+if(VELMAR_SANITIZE)
+    target_compile_definitions(faults_soak PRIVATE VELMAR_SOAK_DEFAULT_SECONDS=120)
+else()
+    target_compile_definitions(faults_soak PRIVATE VELMAR_SOAK_DEFAULT_SECONDS=20)
+endif()
 target_link_libraries(faults_soak PRIVATE velmar_test_support nlohmann_json::nlohmann_json GTest::gtest_main)
 velmar_warnings(faults_soak)
 set_target_properties(faults_soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
