@@ -1,4 +1,4 @@
-# sim-standin: the engine as a library (tests run it in-process too) and the program.
+# sim-standin: the engine as a library and the small program around it.
 add_library(standin_server STATIC
     ${CMAKE_CURRENT_LIST_DIR}/aircraft.cpp
     ${CMAKE_CURRENT_LIST_DIR}/call_log.cpp
