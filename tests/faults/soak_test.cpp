@@ -18,6 +18,12 @@ int from_environment(const char* name, int fallback) {
     return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
 }
 
+std::string last_lines(const std::string& text, std::size_t count) {
+    std::size_t start = text.size();
+    for (std::size_t found = 0; found <= count && start > 0; found += text[start] == '\n') --start;
+    return text.substr(start);
+}
+
 TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
     // On tmpfs, so that a slow disk cannot hold a sanitizer build behind the frame rate.
     if (std::filesystem::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
@@ -32,7 +38,9 @@ TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
     for (int cycle = 0; std::chrono::steady_clock::now() < deadline; ++cycle) {
         for (std::size_t i = 0; i < 8; ++i) {  // a test started, six commands at random, the test stopped
             const CommandWord& command = kCommandWords[i == 0 ? 0u : i == 7 ? 7u : pick(random)];
-            ASSERT_TRUE(run.command(command.word, command.lines.back())) << command.word << " in cycle " << cycle;
+            ASSERT_TRUE(run.command(command.word, command.lines.back()))
+                << command.word << " in cycle " << cycle << "; the bridge's last lines:\n"
+                << last_lines(run.bridge->output(), 40) << run.bridge->error_output();
             starts += command.word == "START_TEST" ? 1u : 0u;
             std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(random)));
         }

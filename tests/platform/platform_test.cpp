@@ -154,6 +154,15 @@ TEST(FormatLocalTime, UsesTheZoneOfTheMoment) {
     EXPECT_EQ(format_local_time(1700000000, "%Y%m%d_%H%M%S"), "20231114_221320");
     set_environment("TZ", "EST5");
     EXPECT_EQ(format_local_time(1704070800, "%Y-%m-%d %H:%M:%S"), "2023-12-31 20:00:00");
+
+    // The bridge formats on two threads at once. Without TZ the C library
+    // replaces its zone name on every tzset: the ThreadSanitizer build sees it.
+    set_environment("TZ", std::nullopt);
+    std::thread other([] {
+        for (int i = 0; i < 200; ++i) format_local_time(i, "%H");
+    });
+    for (int i = 0; i < 200; ++i) format_local_time(i, "%H");
+    other.join();
 }
 
 TEST(CreateDirectory, CreatesExactlyOneLevel) {
