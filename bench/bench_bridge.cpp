@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "simconnect/sample_definition.h"
 
 namespace velmar::bench {
 namespace {
@@ -43,17 +44,8 @@ public:
         if (SimConnect_Open(&handle_, "velmar bench counter", nullptr, 0, nullptr, 0) != S_OK) {
             throw std::runtime_error("the frame counter could not connect");
         }
-        const char* variables[9][2] = {{"PLANE ALTITUDE", "feet"},
-                                       {"AIRSPEED INDICATED", "knots"},
-                                       {"GPS GROUND SPEED", "knots"},
-                                       {"PLANE HEADING DEGREES MAGNETIC", "degrees"},
-                                       {"VERTICAL SPEED", "feet per minute"},
-                                       {"FUEL TOTAL QUANTITY", "gallons"},
-                                       {"SIM ON GROUND", "bool"},
-                                       {"PLANE LATITUDE", "degrees"},
-                                       {"PLANE LONGITUDE", "degrees"}};
-        for (auto& variable : variables) {
-            SimConnect_AddToDataDefinition(handle_, 0, variable[0], variable[1], SIMCONNECT_DATATYPE_FLOAT64, 0,
+        for (const SampleVariable& variable : kSampleDefinition) {
+            SimConnect_AddToDataDefinition(handle_, 0, variable.name, variable.unit, SIMCONNECT_DATATYPE_FLOAT64, 0,
                                            SIMCONNECT_UNUSED);
         }
         SimConnect_RequestDataOnSimObject(handle_, 2, 0, SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_VISUAL_FRAME,

@@ -184,18 +184,16 @@ void FileBridge::write_flight_data(const FlightData& sample) {
     // file is written: a busy stream of samples must not starve the commands.
     std::int64_t test_start = 0;
     bool test_active = false;
-    bool recording = false;
     {
         std::lock_guard lock(test_mutex_);
         test_active = test_active_;
         test_start = test_start_;
-        recording = test_active_ && recording_.is_open();
     }
     const std::int64_t timestamp_ms =
         test_active ? elapsed_milliseconds(monotonic_nanoseconds(sample.timestamp), test_start) : 0;
     format_flight_json(last_json_, sample, timestamp_ms);
     write_data_file();
-    if (recording) {
+    if (test_active) {
         std::lock_guard lock(test_mutex_);
         // A test stopped or started meanwhile: this sample is not part of it.
         if (test_active_ && test_start_ == test_start && recording_.is_open()) {

@@ -59,7 +59,6 @@ const std::string kSuccess =
     "For full HTTP server with React UI, use the Python bridge:\n  python python-server.py\n\n" +
     kAnyKey + "\n";
 const std::string kOpen = "SimConnect_Open \"MSFS Velmar Tracker Simple\" 0 0 0 0 -> ";
-const std::string kEFail = "-2147467259";
 
 ProcessOptions options(std::map<std::string, std::string> environment, bool on_terminal) {
     return {std::move(environment), {}, on_terminal};  // no variables unset

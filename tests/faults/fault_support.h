@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
@@ -24,7 +23,6 @@ inline const std::string kTestStartedLine = "[OK] Test started - Data collection
 inline const std::string kTestStoppedLine = "[OK] Test stopped - Data saved to AppData/Velmar/";
 inline const std::string kDisconnectedLine = "[CUSTOM ERROR] Disconnected from MSFS";
 inline const std::string kSessionClosedLine = "Disconnected from MSFS SimConnect";
-inline const std::string kEFail = "-2147467259";  // E_FAIL as the call log and the bridge print it
 
 // Each command word, the lines it prints after "[DEBUG] Processing command:
 // '<word>'", and the start of a call-log line it makes; from START_TEST to STOP_TEST.
@@ -59,14 +57,6 @@ inline const std::vector<CommandWord> kCommandWords = {
      "SimConnect_TransmitClientEvent 0 5 0 1 16 -> 0"},
     {"STOP_TEST", {kTestStoppedLine}, "SimConnect_RequestDataOnSimObject 2 0 0 0 0 0 0 0 -> 0"},
 };
-
-inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 15s) {
-    for (const auto deadline = std::chrono::steady_clock::now() + timeout; !condition();) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 // Whether `expected` is in `lines` from `from` on in this order, other lines between.
 inline bool in_order(const Lines& lines, const Lines& expected, std::size_t from = 0) {

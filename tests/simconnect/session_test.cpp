@@ -24,20 +24,10 @@ namespace {
 
 using Lines = std::vector<std::string>;
 const std::string kClientName = "Velmar Session Test";
-const std::string kEFail = "-2147467259";
 
 Lines join(Lines lines, const Lines& more) {
     lines.insert(lines.end(), more.begin(), more.end());
     return lines;
-}
-
-template <typename Predicate>
-bool eventually(Predicate done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-    }
-    return true;
 }
 
 // Standard output (1) or error (2) goes to an unlinked file while this lives,

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "simconnect/sample_definition.h"
 #include "support/process.h"
 #include "wire.h"
 
@@ -149,18 +150,9 @@ private:
 enum Field { kAltitude, kAirspeed, kGroundSpeed, kHeading, kVerticalSpeed, kFuel, kOnGround, kLatitude, kLongitude };
 
 void add_sample_definition(HANDLE handle) {
-    static constexpr const char* kDatums[][2] = {
-        {"PLANE ALTITUDE", "feet"},
-        {"AIRSPEED INDICATED", "knots"},
-        {"GPS GROUND SPEED", "knots"},
-        {"PLANE HEADING DEGREES MAGNETIC", "degrees"},
-        {"VERTICAL SPEED", "feet per minute"},
-        {"FUEL TOTAL QUANTITY", "gallons"},
-        {"SIM ON GROUND", "bool"},
-        {"PLANE LATITUDE", "degrees"},
-        {"PLANE LONGITUDE", "degrees"},
-    };
-    for (const auto& datum : kDatums) SimConnect_AddToDataDefinition(handle, 0, datum[0], datum[1]);
+    for (const SampleVariable& variable : kSampleDefinition) {
+        SimConnect_AddToDataDefinition(handle, 0, variable.name, variable.unit);
+    }
 }
 
 HRESULT request_samples(HANDLE handle) {

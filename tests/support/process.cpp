@@ -398,12 +398,8 @@ void Standin::control(const std::string& line) {
 std::vector<std::string> Standin::log_lines() const { return split_lines(read_file(log_path_)); }
 
 bool Standin::wait_for_log_lines(std::size_t count, std::chrono::milliseconds timeout) const {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (log_lines().size() >= count) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(5ms);  // the log is a plain file: nothing to block on
-    }
+    // The log is a plain file: nothing to block on.
+    return eventually([&] { return log_lines().size() >= count; }, timeout);
 }
 
 Process& Standin::process() { return *process_; }

@@ -10,11 +10,26 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace velmar::test {
 
 using namespace std::chrono_literals;
+
+// E_FAIL as the call log and the program print it.
+inline const std::string kEFail = "-2147467259";
+
+// Polls `done` until it holds or `timeout` has passed; generous by default,
+// since the sanitizer builds run the tests in parallel on few cores.
+template <typename Predicate>
+bool eventually(Predicate done, std::chrono::milliseconds timeout = 30s) {
+    for (const auto deadline = std::chrono::steady_clock::now() + timeout; !done();) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
 
 // Path of an executable built into the build folder's bin/ ("sim-standin").
 std::string bin_path(std::string_view name);

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/process.h"
@@ -21,17 +20,7 @@ using namespace std::chrono_literals;
 // Wine starts its server and services on the first run in a prefix.
 inline constexpr auto kWineStartTimeout = 120s;
 
-template <typename Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 30s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+using test::eventually;
 
 inline std::filesystem::path wine_prefix() {
     if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {
