@@ -68,13 +68,16 @@ public:
 
 }  // namespace
 
-int run_bridge_mode(const std::string& portable_directory) {
+int run_bridge_mode(const CommandLine& command_line) {
     // A full disk or a file-size limit loses lines, never the bridge.
     platform::ignore_file_size_limit_signal();
     try {
         FileBridge bridge;
-        bridge.setup_data_folder(portable_directory);
+        bridge.setup_data_folder(command_line.portable_directory);
         bridge.install_callbacks();
+        if (command_line.reconnect) {
+            bridge.enable_reconnect();
+        }
         // Before run starts any thread, so that every thread inherits the
         // routing of the interrupt signals.
         StopOnInterrupt stop_on_interrupt(bridge);

@@ -3,21 +3,62 @@
 namespace velmar {
 
 namespace {
+
 constexpr std::string_view kFileModeFlag = "--file-mode";
-}
+
+// Flags that are exact arguments. Those that only count before "--file-mode"
+// would otherwise turn a folder-less bridge command into something else.
+struct Flag {
+    std::string_view text;
+    bool CommandLine::*field;
+    bool before_file_mode_only;
+};
+constexpr Flag kFlags[] = {
+    {"--reconnect", &CommandLine::reconnect, false},
+    {"--help", &CommandLine::help, true},
+    {"--version", &CommandLine::version, true},
+};
+
+}  // namespace
 
 CommandLine scan_command_line(const std::vector<std::string_view>& arguments) {
     CommandLine result;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == kFileModeFlag) {
+        if (!result.file_mode && arguments[i] == kFileModeFlag) {
             result.file_mode = true;
             if (i + 1 < arguments.size()) {
                 result.portable_directory = std::string(arguments[i + 1]);
+                ++i;  // the folder, never a flag
             }
-            break;
+            continue;
+        }
+        for (const Flag& flag : kFlags) {
+            if (arguments[i] == flag.text && !(flag.before_file_mode_only && result.file_mode)) {
+                result.*flag.field = true;
+            }
         }
     }
     return result;
 }
+
+std::string help_text() {
+    return "Usage:\n"
+           "  velmar-tracker                          connectivity test: tries to reach the simulator,\n"
+           "                                          any key tries again, ESC ends\n"
+           "  velmar-tracker --file-mode [DIR]        file-based bridge between the simulator and a server\n"
+           "  velmar-tracker --reconnect --file-mode [DIR]\n"
+           "                                          bridge that waits for the simulator and reconnects\n"
+           "                                          after it quits (--reconnect may also follow DIR)\n"
+           "  velmar-tracker --help | --version\n"
+           "\n"
+           "Files: current_flight_data.json, simconnect_status.json and python_commands.txt go to DIR,\n"
+           "or without DIR to the Velmar folder of the application-data folder (APPDATA); test\n"
+           "recordings (flight_data_<time>.json) and aircraft_diagnostic.txt always go to the latter.\n"
+           "\n"
+           "Exit status: 0 after Ctrl+C, after the connectivity test, and when the bridge cannot reach\n"
+           "the simulator at start (without --reconnect); 1 when an unexpected error ends the bridge.";
+}
+
+std::string version_text() { return std::string("velmar-tracker ") + VELMAR_VERSION; }
 
 }  // namespace velmar

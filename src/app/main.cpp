@@ -4,6 +4,7 @@
 #include "app/bridge_mode.h"
 #include "app/command_line.h"
 #include "app/simple_mode.h"
+#include "platform/console.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> arguments;
@@ -11,8 +12,12 @@ int main(int argc, char** argv) {
         arguments.emplace_back(argv[i]);
     }
     const velmar::CommandLine command_line = velmar::scan_command_line(arguments);
+    if (command_line.help || command_line.version) {
+        velmar::platform::print_line(command_line.help ? velmar::help_text() : velmar::version_text());
+        return 0;
+    }
     if (command_line.file_mode) {
-        return velmar::run_bridge_mode(command_line.portable_directory);
+        return velmar::run_bridge_mode(command_line);
     }
     return velmar::run_simple_mode();
 }

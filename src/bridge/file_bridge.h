@@ -6,11 +6,15 @@
 #include <cstdint>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "simconnect/simconnect_manager.h"
 
 namespace velmar {
+
+// How often a bridge that reconnects tries to reach the simulator.
+inline constexpr std::chrono::milliseconds kReconnectInterval{5000};
 
 // The bridge-mode object: publishes samples and status as JSON files, records
 // tests and carries out the commands of the command file.
@@ -23,8 +27,11 @@ public:
 
     void setup_data_folder(const std::string& portable_directory);
     void install_callbacks();
+    // Opt-in, before run: wait for the simulator at start and after it quits,
+    // trying every `retry_interval`.
+    void enable_reconnect(std::chrono::milliseconds retry_interval = kReconnectInterval);
     // Connects and runs both loops until request_stop; returns at once when
-    // the connection fails.
+    // the connection fails, unless it reconnects.
     void run();
     // Ends both loops promptly; safe from any thread.
     void request_stop();
@@ -50,6 +57,13 @@ private:
     void sleep_for(std::chrono::milliseconds duration);
     // Closes a session the simulator has quit, as disconnect does.
     void close_session_after_quit();
+    // After a successful connect: the lines that say so, and data collection.
+    void announce_session();
+    // Reconnecting only: says that the bridge waits, and when it tries next.
+    void wait_for_simulator();
+    void reconnect_when_due();
+    // Reconnecting only: a test does not outlive its simulator.
+    void end_test_of_closed_session();
 
     SimConnectManager simconnect_;
     std::atomic<bool> running_{false};
@@ -57,6 +71,8 @@ private:
     std::string data_file_path_;  // set before any thread starts, read-only after
     std::string command_file_path_;
     std::string status_file_path_;
+    std::optional<std::chrono::milliseconds> reconnect_interval_;  // set before run, read-only after
+    std::chrono::steady_clock::time_point next_connect_attempt_;   // main thread only
     bool test_active_ = false;     // guarded by test_mutex_
     std::int64_t test_start_ = 0;  // monotonic nanoseconds; guarded by test_mutex_
     std::ofstream recording_;      // guarded by test_mutex_

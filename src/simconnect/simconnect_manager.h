@@ -43,8 +43,10 @@ public:
     void set_connection_callback(ConnectionCallback callback);
     void set_error_callback(ErrorCallback callback);
 
-    // Connection
-    bool connect(const std::string& client_name);
+    // Connection. Each successful connect starts from a clean slate: every
+    // registration is made anew and the aircraft is unknown until reported.
+    enum class OpenFailure { report, quiet };  // quiet: no error callback (repeated tries)
+    bool connect(const std::string& client_name, OpenFailure on_failure = OpenFailure::report);
     // Safe while another thread is inside dispatch_messages.
     void disconnect();
     bool is_connected() const;
@@ -84,6 +86,7 @@ private:
     static constexpr std::size_t kRecordCopyBytes = 1024;
     struct RecordCopy {
         alignas(8) std::array<unsigned char, kRecordCopyBytes> bytes{};
+        std::uint64_t connection = 0;  // which connection it came from
         template <typename Record>
         Record as() const;
     };
@@ -104,18 +107,21 @@ private:
     void send_aircraft_state_request();
     void stop_aircraft_state_thread();
 
-    HANDLE handle_ = nullptr;  // guarded by api_mutex_
+    HANDLE handle_ = nullptr;        // guarded by api_mutex_
+    std::uint64_t connections_ = 0;  // successful opens so far; guarded by api_mutex_
     std::atomic<bool> connected_{false};
     SampleCallback sample_callback_;
     ConnectionCallback connection_callback_;
     ErrorCallback error_callback_;
     std::string aircraft_name_;  // dispatch thread only
+    // The connection whose aircraft aircraft_name_ names; dispatch thread only.
+    std::uint64_t aircraft_name_connection_ = 0;
     std::mutex api_mutex_;       // held for one SimConnect call (and record copy) at a time
     std::atomic<bool> quit_received_{false};
     std::atomic<bool> dispatch_interrupted_{false};
 
-    // Definitions added on first use and kept for the life of the manager
-    // (there is one manager per process). Owner's thread only.
+    // Definitions added on first use in a connection; a new connection knows
+    // none of an earlier one's. Owner's thread only.
     bool position_definition_created_ = false;
     bool tank_definitions_created_ = false;
 
