@@ -94,6 +94,20 @@ TEST(BridgeStart, WithReconnectWaitsForASimulatorStartedLater) {
     EXPECT_EQ(recording_problem(run.recordings()[0]), "");
 }
 
+// Ctrl+C while waiting, with a test started: it ends in order, the recording
+// closed (empty: no simulator ever sent a sample).
+TEST(BridgeStart, WithReconnectAnInterruptWhileWaitingEndsTheBridge) {
+    BridgeRun run;
+    run.standin.control("fail SimConnect_Open " + kEFail);
+    ASSERT_TRUE(run.start(Lines{run.data_folder().string(), "--reconnect"}).wait_for_line(kWaitingLine, 20s));
+    ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
+    EXPECT_TRUE(run.interrupt_cleanly()) << run.bridge->output();
+    EXPECT_EQ(run.bridge->count_lines(kDisconnectedLine), 0u) << "never connected";
+    EXPECT_TRUE(run.status_becomes(false, true));
+    ASSERT_EQ(run.recordings().size(), 1u);
+    EXPECT_EQ(read_file(run.recordings()[0]), "");
+}
+
 // Started, every command word with a test whose recording name collides with
 // an earlier run's, a test and another started during it, and a signal; without
 // APPDATA the tests run but nothing is recorded.
