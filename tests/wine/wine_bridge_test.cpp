@@ -20,6 +20,27 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
+// The Windows folder of the "[LEGACY] Using APPDATA directory: " line: Wine's
+// APPDATA with "\Velmar", shown with backslashes; empty when missing.
+std::string legacy_folder(const Lines& lines) {
+    static const std::regex kLegacyLine(
+        R"(\[LEGACY\] Using APPDATA directory: (C:\\users\\[^\\]+\\AppData\\Roaming\\Velmar))");
+    std::smatch match;
+    for (const std::string& line : lines) {
+        if (std::regex_match(line, match, kLegacyLine)) return match[1];
+    }
+    return {};
+}
+
+fs::path newest_recording(const fs::path& folder) {
+    fs::path newest;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("flight_data_", 0) == 0 && (newest.empty() || entry.path() > newest)) newest = entry.path();
+    }
+    return newest;
+}
+
 TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     test::Standin standin;
     test::ProcessOptions options;
@@ -28,16 +49,9 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     ASSERT_TRUE(bridge.wait_for_line("[OK] Auto-started data collection for monitoring", kWineStartTimeout))
         << bridge.output() << bridge.error_output();
 
-    // The folder is Wine's APPDATA with "\Velmar", shown with backslashes.
     const Lines lines = bridge.output_lines();
-    static const std::regex kLegacyLine(
-        R"(\[LEGACY\] Using APPDATA directory: (C:\\users\\[^\\]+\\AppData\\Roaming\\Velmar))");
-    std::smatch match;
-    const auto legacy = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
-        return std::regex_match(line, match, kLegacyLine);
-    });
-    ASSERT_NE(legacy, lines.end()) << bridge.output();
-    const std::string windows_folder = match[1];
+    const std::string windows_folder = legacy_folder(lines);
+    ASSERT_FALSE(windows_folder.empty()) << bridge.output();
     EXPECT_NE(
         std::find(lines.begin(), lines.end(), "[BRIDGE] Data file: " + windows_folder + "\\current_flight_data.json"),
         lines.end());
@@ -94,6 +108,52 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     const Lines calls = standin.log_lines();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");
+}
+
+// With --reconnect the simulator quits during a test: the test ends with its
+// recording whole, and the bridge connects again by itself.
+TEST(WineBridge, ReconnectsAfterTheSimulatorQuits) {
+    test::Standin standin;
+    test::ProcessOptions options;
+    options.environment = standin.client_environment();
+    test::Process bridge({VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE, "--reconnect", "--file-mode"}, options);
+    const std::string started = "[OK] Auto-started data collection for monitoring";
+    ASSERT_TRUE(bridge.wait_for_line(started, kWineStartTimeout)) << bridge.output() << bridge.error_output();
+    const std::string windows_folder = legacy_folder(bridge.output_lines());
+    ASSERT_FALSE(windows_folder.empty()) << bridge.output();
+    const fs::path folder = unix_path(windows_folder);
+    const fs::path before = newest_recording(folder);
+    test::write_file(folder / "python_commands.txt", "START_TEST\r\n");
+    ASSERT_TRUE(bridge.wait_for_line("[OK] Test started - Data collection active"));
+    fs::path recording;
+    ASSERT_TRUE(eventually([&] {
+        recording = newest_recording(folder);
+        const std::string text = recording == before ? std::string() : file_or_empty(recording);
+        return std::count(text.begin(), text.end(), '\n') >= 3;
+    }));
+
+    standin.control("quit");
+    ASSERT_TRUE(bridge.wait_for_line(
+        "[CUSTOM ERROR] Test stopped - connection to MSFS ended; data saved to AppData/Velmar/", 30s))
+        << bridge.output();
+    ASSERT_TRUE(bridge.wait_for_line("[BRIDGE] Waiting for MSFS - trying to connect every 5 seconds"));
+    EXPECT_TRUE(eventually([&] {
+        return file_or_empty(folder / "simconnect_status.json").rfind(R"({"connected":false,"test_active":false,)", 0) == 0;
+    }));
+    const std::string closed = test::read_file(recording);
+    for (const std::string& line : crlf_lines(closed)) {
+        EXPECT_TRUE(line.size() > 2 && line.front() == '{' && line.back() == '}') << line;
+    }
+
+    ASSERT_TRUE(bridge.wait_for_line_count(started, 2, 60s)) << bridge.output();
+    EXPECT_TRUE(eventually([&] {
+        return file_or_empty(folder / "simconnect_status.json").rfind(R"({"connected":true,"test_active":false,)", 0) == 0;
+    }));
+    bridge.send_signal(SIGINT);
+    EXPECT_EQ(bridge.wait(30s), 0);
+    EXPECT_EQ(test::read_file(recording), closed) << "nothing added after the test ended";
+    const Lines calls = standin.log_lines();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 0 0 -> 0)"), 2);
 }
 
 }  // namespace
