@@ -71,8 +71,6 @@ private:
     std::string data_file_path_;  // set before any thread starts, read-only after
     std::string command_file_path_;
     std::string status_file_path_;
-    std::optional<std::chrono::milliseconds> reconnect_interval_;  // set before run, read-only after
-    std::chrono::steady_clock::time_point next_connect_attempt_;   // main thread only
     bool test_active_ = false;     // guarded by test_mutex_
     std::int64_t test_start_ = 0;  // monotonic nanoseconds; guarded by test_mutex_
     std::ofstream recording_;      // guarded by test_mutex_
@@ -81,6 +79,10 @@ private:
     std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_
     std::condition_variable stop_wakeup_;
     bool stop_requested_ = false;
+
+    // Set before run, read-only after; empty: no reconnecting.
+    std::optional<std::chrono::milliseconds> reconnect_interval_;
+    std::chrono::steady_clock::time_point next_connect_attempt_;  // main thread only
 };
 
 }  // namespace velmar

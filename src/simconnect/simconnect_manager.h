@@ -116,7 +116,7 @@ private:
     std::string aircraft_name_;  // dispatch thread only
     // The connection whose aircraft aircraft_name_ names; dispatch thread only.
     std::uint64_t aircraft_name_connection_ = 0;
-    std::mutex api_mutex_;       // held for one SimConnect call (and record copy) at a time
+    std::mutex api_mutex_;  // held for one SimConnect call (and record copy) at a time
     std::atomic<bool> quit_received_{false};
     std::atomic<bool> dispatch_interrupted_{false};
 

@@ -23,7 +23,7 @@ using Lines = std::vector<std::string>;
 TEST(ScanCommandLine, ChoosesModeDirectoryAndFlags) {
     struct Row {
         std::vector<std::string_view> arguments;
-        const char* directory;  // the portable directory in bridge mode (null: not bridge mode)
+        const char* directory;        // the portable directory in bridge mode (null: not bridge mode)
         std::string_view flags = "";  // r: --reconnect, h: --help, v: --version
     };
     const Row rows[] = {
@@ -108,7 +108,8 @@ Lines log_of(const Standin& standin, std::size_t count) {
 TEST(Entry, HelpAndVersionPrintAndExitZero) {
     for (const std::string flag : {"--help", "--version"}) {
         SCOPED_TRACE(flag);
-        Process tracker({bin_path("velmar-tracker"), flag, "--file-mode"}, options({{"SIMCONNECT_STANDIN_PORT", "1"}}, false));
+        Process tracker({bin_path("velmar-tracker"), flag, "--file-mode"},
+                        options({{"SIMCONNECT_STANDIN_PORT", "1"}}, false));
         EXPECT_EQ(tracker.wait(30s), 0);
         EXPECT_EQ(tracker.error_output(), "");
         const Lines lines = tracker.output_lines();

@@ -71,13 +71,13 @@ TEST(BridgeStart, WithReconnectWaitsForASimulatorStartedLater) {
 
     Standin later({"--port", port});
     ASSERT_TRUE(bridge.wait_for_line(kStartedLine, 30s)) << bridge.output();
-    EXPECT_TRUE(in_order(bridge.output_lines(),
-                         {"[DEBUG] Minimal data definition (9 variables) - testing live data restoration",
-                          "[DEBUG] Pause control events mapped with input groups", "[OK] Connected to MSFS",
-                          "Connected to MSFS SimConnect", "[OK] SimConnect connection established",
-                          "[OK] File-based bridge ready for Python server", "[OK] Data collection started at 5Hz",
-                          kStartedLine},
-                         expected.size()));
+    EXPECT_TRUE(in_order(
+        bridge.output_lines(),
+        {"[DEBUG] Minimal data definition (9 variables) - testing live data restoration",
+         "[DEBUG] Pause control events mapped with input groups", "[OK] Connected to MSFS",
+         "Connected to MSFS SimConnect", "[OK] SimConnect connection established",
+         "[OK] File-based bridge ready for Python server", "[OK] Data collection started at 5Hz", kStartedLine},
+        expected.size()));
     EXPECT_TRUE(run.status_becomes(true, true));
     ASSERT_TRUE(eventually([&] { return run.recorded_lines() >= 5; })) << "the test records the new connection";
     ASSERT_TRUE(run.command("PAUSE_SIM", "[DEBUG] Sim pause event sent successfully"));

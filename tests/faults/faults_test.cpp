@@ -77,7 +77,8 @@ std::string fail(const std::string& function) { return "fail SimConnect_" + func
 TEST(Reconnect, SimulatorGoneWhileRecordingThenBack) {
     const std::string kPositionDefinition = R"(SimConnect_AddToDataDefinition 100 "Initial Position" null 12 0 )";
     const auto count_starting = [](const Lines& lines, const std::string& start) {
-        return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.starts_with(start); });
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.starts_with(start); });
     };
     const auto title = [](const std::string& json) {  // empty for a file caught half written
         const auto object = nlohmann::json::parse(json, nullptr, false);
@@ -109,8 +110,10 @@ TEST(Reconnect, SimulatorGoneWhileRecordingThenBack) {
         const std::string first_recording = read_file(run.recordings()[0]);
         EXPECT_EQ(recording_problem(run.recordings()[0]), "");
 
-        if (killed) restarted.emplace(Lines{"--port", port, "--rate", "120", "--aircraft",
-                                            "SimObjects\\Airplanes\\Asobo_A320_Neo\\aircraft.cfg"});
+        if (killed) {
+            restarted.emplace(Lines{"--port", port, "--rate", "120", "--aircraft",
+                                    "SimObjects\\Airplanes\\Asobo_A320_Neo\\aircraft.cfg"});
+        }
         Standin& simulator = killed ? *restarted : run.standin;
         ASSERT_TRUE(run.bridge->wait_for_line_count(kStartedLine, 2, 30s)) << run.bridge->output();
         EXPECT_TRUE(run.status_becomes(true, false));
@@ -120,8 +123,8 @@ TEST(Reconnect, SimulatorGoneWhileRecordingThenBack) {
             ASSERT_TRUE(run.bridge->wait_for_line("[OK] Aircraft detected from system state: 'A320_Neo'", 20s));
             EXPECT_TRUE(eventually([&] { return title(read_file(run.data_file())) == "A320_Neo"; }));
         } else {  // both requests of the new connection refused: the name stays unknown
-            ASSERT_TRUE(run.bridge->wait_for_line_count("[DEBUG] Aircraft system state request failed: " + kEFail,
-                                                        2, 20s));
+            ASSERT_TRUE(
+                run.bridge->wait_for_line_count("[DEBUG] Aircraft system state request failed: " + kEFail, 2, 20s));
         }
         ASSERT_TRUE(eventually([&] { return run.recordings().size() == 2 && run.recorded_lines() >= 20; }));
         ASSERT_TRUE(run.command("STOP_TEST", kTestStoppedLine));
@@ -131,7 +134,8 @@ TEST(Reconnect, SimulatorGoneWhileRecordingThenBack) {
         const Lines second = split_lines(read_file(run.recordings()[1]));
         EXPECT_EQ(recording_problem(run.recordings()[1]), "");
         const auto titled = [&](const std::string& name) {
-            return std::count_if(second.begin(), second.end(), [&](const std::string& line) { return title(line) == name; });
+            return std::count_if(second.begin(), second.end(),
+                                 [&](const std::string& line) { return title(line) == name; });
         };
         EXPECT_EQ(titled("C172"), 0) << "samples of the new connection with the old simulator's aircraft";
         EXPECT_EQ(titled(killed ? "A320_Neo" : "MSFS 2024 Aircraft") + titled(killed ? "MSFS 2024 Aircraft" : ""),
@@ -199,9 +203,10 @@ TEST(Reconnect, FiftyConnectQuitCyclesLeaveNothingBehind) {
         bridge.request_stop();
         runner.join();
     }
-    std::printf("after connection 1 and %d: threads %zu and %zu, descriptors %zu and %zu, resident %zu KiB and %zu KiB\n",
-                kCycles, first.threads, last.threads, first.descriptors, last.descriptors, first.resident_kib,
-                last.resident_kib);
+    std::printf(
+        "after connection 1 and %d: threads %zu and %zu, descriptors %zu and %zu, resident %zu KiB and %zu KiB\n",
+        kCycles, first.threads, last.threads, first.descriptors, last.descriptors, first.resident_kib,
+        last.resident_kib);
     EXPECT_EQ(last.threads, first.threads);
     EXPECT_EQ(last.descriptors, first.descriptors);
 #ifndef VELMAR_SANITIZED

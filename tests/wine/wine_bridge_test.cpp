@@ -122,6 +122,9 @@ TEST(WineBridge, ReconnectsAfterTheSimulatorQuits) {
     const std::string windows_folder = legacy_folder(bridge.output_lines());
     ASSERT_FALSE(windows_folder.empty()) << bridge.output();
     const fs::path folder = unix_path(windows_folder);
+    const auto status_starts = [&](const std::string& start) {
+        return file_or_empty(folder / "simconnect_status.json").rfind(start, 0) == 0;
+    };
     const fs::path before = newest_recording(folder);
     test::write_file(folder / "python_commands.txt", "START_TEST\r\n");
     ASSERT_TRUE(bridge.wait_for_line("[OK] Test started - Data collection active"));
@@ -137,18 +140,14 @@ TEST(WineBridge, ReconnectsAfterTheSimulatorQuits) {
         "[CUSTOM ERROR] Test stopped - connection to MSFS ended; data saved to AppData/Velmar/", 30s))
         << bridge.output();
     ASSERT_TRUE(bridge.wait_for_line("[BRIDGE] Waiting for MSFS - trying to connect every 5 seconds"));
-    EXPECT_TRUE(eventually([&] {
-        return file_or_empty(folder / "simconnect_status.json").rfind(R"({"connected":false,"test_active":false,)", 0) == 0;
-    }));
+    EXPECT_TRUE(eventually([&] { return status_starts(R"({"connected":false,"test_active":false,)"); }));
     const std::string closed = test::read_file(recording);
     for (const std::string& line : crlf_lines(closed)) {
         EXPECT_TRUE(line.size() > 2 && line.front() == '{' && line.back() == '}') << line;
     }
 
     ASSERT_TRUE(bridge.wait_for_line_count(started, 2, 60s)) << bridge.output();
-    EXPECT_TRUE(eventually([&] {
-        return file_or_empty(folder / "simconnect_status.json").rfind(R"({"connected":true,"test_active":false,)", 0) == 0;
-    }));
+    EXPECT_TRUE(eventually([&] { return status_starts(R"({"connected":true,"test_active":false,)"); }));
     bridge.send_signal(SIGINT);
     EXPECT_EQ(bridge.wait(30s), 0);
     EXPECT_EQ(test::read_file(recording), closed) << "nothing added after the test ended";
