@@ -78,8 +78,8 @@ void queue_line(std::FILE* stream, std::string_view text) {
     {
         std::lock_guard lock(queue.mutex);
         if (queue.writer == Writer::not_started) {
-            queue.writer = console_detail::start_writer_thread(write_queued_lines) ? Writer::running
-                                                                                    : Writer::unavailable;
+            queue.writer =
+                console_detail::start_writer_thread(write_queued_lines) ? Writer::running : Writer::unavailable;
         }
         if (queue.writer == Writer::running) {
             if (queue.lines.size() < kQueueCapacity) {

@@ -52,8 +52,7 @@ struct HoldCommand {
 };
 
 using ControlCommand = std::variant<FailCommand, ExceptionCommand, EventCommand, SampleCommand, StateCommand,
-                                    AircraftCommand, FreezeCommand, QuitCommand, WaitCommand, ExitCommand,
-                                    HoldCommand>;
+                                    AircraftCommand, FreezeCommand, QuitCommand, WaitCommand, ExitCommand, HoldCommand>;
 
 struct ParsedControl {
     std::optional<ControlCommand> command;  // nothing: skip the line (see error)

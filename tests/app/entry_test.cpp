@@ -140,8 +140,10 @@ TEST(BridgeMode, ASecondInterruptDuringShutdownEndsAtOnceWithStatusZero) {
     standin.control("hold SimConnect_TransmitClientEvent");
     const std::size_t calls = standin.log_lines().size();
     write_file(scratch.path() / "python_commands.txt", "PAUSE_REGULAR\n");
-    ASSERT_TRUE(eventually([&] { return standin.log_lines().size() > calls && standin.log_lines().back() ==
-                                                                                 "SimConnect_TransmitClientEvent 0 4 0 1 16 -> 0"; }));
+    ASSERT_TRUE(eventually([&] {
+        return standin.log_lines().size() > calls &&
+               standin.log_lines().back() == "SimConnect_TransmitClientEvent 0 4 0 1 16 -> 0";
+    }));
     bridge.send_signal(SIGINT);
     ASSERT_TRUE(bridge.wait_for_line("Shutting down...", 30s)) << bridge.output();
     bridge.send_signal(SIGINT);
@@ -162,9 +164,9 @@ TEST(BridgeMode, AThreadThatCannotStartEndsWithAnErrorAndStatusOne) {
     Standin standin;
     auto environment = standin.client_environment();
     environment["APPDATA"] = scratch.str();
-    Process bridge({"/usr/bin/prlimit", "--stack=219902325555200", "--", bin_path("velmar-tracker"), "--file-mode",
-                    scratch.str()},
-                   options(environment, false));
+    Process bridge(
+        {"/usr/bin/prlimit", "--stack=219902325555200", "--", bin_path("velmar-tracker"), "--file-mode", scratch.str()},
+        options(environment, false));
     EXPECT_EQ(bridge.wait(30s), 1);
     EXPECT_EQ(bridge.error_lines(), Lines{"[CUSTOM ERROR] Resource temporarily unavailable"});
     EXPECT_EQ(bridge.output(), "");

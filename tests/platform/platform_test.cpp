@@ -139,7 +139,8 @@ TEST(Console, AStalledConsoleNeverWaitsAndCountsWhatItDropped) {
     std::size_t filled = 0;
     for (const std::size_t chunk : {std::size_t{4096}, std::size_t{1}}) {
         const std::string bytes(chunk, '#');
-        for (ssize_t written; (written = write(out[1], bytes.data(), chunk)) > 0;) filled += static_cast<std::size_t>(written);
+        for (ssize_t written; (written = write(out[1], bytes.data(), chunk)) > 0;)
+            filled += static_cast<std::size_t>(written);
     }
     fcntl(out[1], F_SETFL, 0);
     test::ScratchDir scratch;
@@ -156,7 +157,8 @@ TEST(Console, AStalledConsoleNeverWaitsAndCountsWhatItDropped) {
     std::string taken;
     std::thread reader([&] {
         char buffer[4096];
-        for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) taken.append(buffer, static_cast<std::size_t>(got));
+        for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;)
+            taken.append(buffer, static_cast<std::size_t>(got));
     });
     const bool drained = drain_console(60s);
     print_line("after the stall");
