@@ -13,10 +13,10 @@ namespace velmar {
 namespace {
 
 // Where interrupts meet the bridge. The first interrupt asks the bridge to
-// stop before anything is printed and leaves the orderly shutdown (loops
-// ended, threads joined, the recording closed, the status file saying
-// disconnected) to the main thread; a second one, while that shutdown runs,
-// ends the process at once. Nothing here waits: printing only queues a line.
+// stop and leaves the orderly shutdown (loops ended, threads joined, the
+// recording closed, the status file saying disconnected) to the main thread;
+// a second one, while that shutdown runs, ends the process at once. Nothing
+// here waits for the console: printing only queues a line.
 class InterruptRouter {
 public:
     // An interrupt that came before the bridge existed stops it at once.
@@ -34,19 +34,19 @@ public:
     }
 
     void on_interrupt() {
-        {
-            std::lock_guard lock(mutex_);
-            if (interrupted_) {
-                platform::exit_immediately(0);
-            }
-            interrupted_ = true;
-            // Without a bridge the main thread is either about to build one
-            // (attach stops it) or already on its way out.
-            if (bridge_ != nullptr) {
-                bridge_->request_stop();
-            }
+        std::lock_guard lock(mutex_);
+        if (interrupted_) {
+            platform::exit_immediately(0);
         }
+        interrupted_ = true;
+        // Queued before the stop, so that it comes before the shutdown's own
+        // lines and is never lost to an exit that overtakes this thread.
         platform::print_line("\nShutting down...");
+        // Without a bridge the main thread is either about to build one
+        // (attach stops it) or already on its way out.
+        if (bridge_ != nullptr) {
+            bridge_->request_stop();
+        }
     }
 
 private:
