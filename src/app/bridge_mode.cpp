@@ -28,6 +28,8 @@ public:
         }
     }
 
+    // Waits for a handler that is running: its line is queued before the
+    // bridge's teardown prints anything.
     void detach() {
         std::lock_guard lock(mutex_);
         bridge_ = nullptr;
@@ -39,14 +41,13 @@ public:
             platform::exit_immediately(0);
         }
         interrupted_ = true;
-        // Queued before the stop, so that it comes before the shutdown's own
-        // lines and is never lost to an exit that overtakes this thread.
-        platform::print_line("\nShutting down...");
+        // The stop first; the line after it only queues, never waits.
         // Without a bridge the main thread is either about to build one
         // (attach stops it) or already on its way out.
         if (bridge_ != nullptr) {
             bridge_->request_stop();
         }
+        platform::print_line("\nShutting down...");
     }
 
 private:
