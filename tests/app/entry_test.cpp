@@ -159,6 +159,10 @@ TEST(BridgeMode, ASecondInterruptDuringShutdownEndsAtOnceWithStatusZero) {
 TEST(BridgeMode, AThreadThatCannotStartEndsWithAnErrorAndStatusOne) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "ThreadSanitizer cannot run under this stack limit";
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "ThreadSanitizer cannot run under this stack limit";
+#endif
 #endif
     ScratchDir scratch;
     Standin standin;
