@@ -1,3 +1,4 @@
+#include <chrono>
 #include <string_view>
 #include <vector>
 
@@ -5,6 +6,15 @@
 #include "app/command_line.h"
 #include "app/simple_mode.h"
 #include "platform/console.h"
+#include "platform/interrupt.h"
+
+namespace {
+
+// Long enough for any console that takes output; a stalled one must not keep
+// the process from ending.
+constexpr std::chrono::seconds kConsoleDrainLimit{2};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> arguments;
@@ -12,12 +22,16 @@ int main(int argc, char** argv) {
         arguments.emplace_back(argv[i]);
     }
     const velmar::CommandLine command_line = velmar::scan_command_line(arguments);
+    int status = 0;
     if (command_line.help || command_line.version) {
         velmar::platform::print_line(command_line.help ? velmar::help_text() : velmar::version_text());
-        return 0;
+    } else {
+        status = command_line.file_mode ? velmar::run_bridge_mode(command_line) : velmar::run_simple_mode();
     }
-    if (command_line.file_mode) {
-        return velmar::run_bridge_mode(command_line);
+    // The lines queued before a normal end are written; when the console does
+    // not take them in time, the process ends without them.
+    if (!velmar::platform::drain_console(kConsoleDrainLimit)) {
+        velmar::platform::exit_immediately(status);
     }
-    return velmar::run_simple_mode();
+    return status;
 }
