@@ -11,4 +11,32 @@ std::string join_path(std::string_view folder, std::string_view name) {
     return path;
 }
 
+bool create_directories(const std::string& path) {
+    // Each level in turn, so no conversion of the narrow path is needed.
+    for (std::size_t end = path.find_first_of("/\\", 1); end != std::string::npos;
+         end = path.find_first_of("/\\", end + 1)) {
+        create_directory(path.substr(0, end));
+    }
+    create_directory(path);
+    return is_directory(path);
+}
+
+AppendFile::~AppendFile() { close(); }
+
+std::error_code AppendFile::append(std::string_view text) {
+    if (!is_open()) {
+        return std::make_error_code(std::errc::bad_file_descriptor);
+    }
+    if (torn_ && !cut_back()) {
+        return std::make_error_code(std::errc::io_error);
+    }
+    if (const std::error_code error = write_all(text)) {
+        torn_ = true;
+        cut_back();
+        return error;
+    }
+    size_ += static_cast<std::int64_t>(text.size());
+    return {};
+}
+
 }  // namespace velmar::platform

@@ -11,6 +11,11 @@ namespace velmar::platform {
 
 bool create_directory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
 
+bool is_directory(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 // POSIX has no share modes: every open file may be opened again meanwhile.
 std::ofstream open_shared_output(const std::string& path, std::ios::openmode mode) {
     return std::ofstream(path, mode | std::ios::out);
@@ -36,6 +41,58 @@ bool rewrite_file(const std::string& path, std::string_view text) {
         text.remove_prefix(static_cast<std::size_t>(count));
     }
     return ::close(fd) == 0 && written;
+}
+
+std::error_code empty_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return {errno, std::generic_category()};
+    }
+    ::close(fd);
+    return {};
+}
+
+std::error_code AppendFile::create_new(const std::string& path) {
+    close();
+    descriptor_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor_ < 0) {
+        return {errno, std::generic_category()};
+    }
+    size_ = 0;
+    torn_ = false;
+    return {};
+}
+
+std::error_code AppendFile::write_all(std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t count = ::write(descriptor_, text.data(), text.size());
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return {errno, std::generic_category()};
+        }
+        if (count == 0) {
+            return std::make_error_code(std::errc::no_space_on_device);
+        }
+        text.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return {};
+}
+
+bool AppendFile::cut_back() {
+    if (::ftruncate(descriptor_, size_) != 0 || ::lseek(descriptor_, size_, SEEK_SET) != size_) {
+        return false;
+    }
+    torn_ = false;
+    return true;
+}
+
+void AppendFile::close() {
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+        descriptor_ = -1;
+    }
 }
 
 void ignore_file_size_limit_signal() { std::signal(SIGXFSZ, SIG_IGN); }
