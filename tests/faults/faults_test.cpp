@@ -1,8 +1,11 @@
 // The bridge against a failing simulator and files it cannot write: it goes on
 // polling, says what failed, keeps what it recorded and ends cleanly on Ctrl+C.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -64,6 +67,62 @@ TEST(Faults, DataFolderBrokenThenSimulatorGoneWhileRecording) {
     }
 }
 
+// A file the bridge can read but not empty, whoever it runs as (root too):
+// a sealed memory file, reached through this process's descriptor.
+struct SealedFile {
+    explicit SealedFile(std::string_view content) : descriptor(::memfd_create("sealed", MFD_ALLOW_SEALING)) {
+        if (descriptor < 0 || ::write(descriptor, content.data(), content.size()) != std::ssize(content)) return;
+        ::fcntl(descriptor, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    }
+    ~SealedFile() { ::close(descriptor); }
+    std::string path() const { return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(descriptor); }
+    bool can_be_emptied() const {
+        const int emptied = ::open(path().c_str(), O_WRONLY | O_TRUNC);
+        return emptied < 0 ? false : (::close(emptied), true);
+    }
+    const int descriptor;
+};
+
+// Puts `target` (a file, or with `link` a symbolic link to it) in place of `path` at once.
+void replace_file(const fs::path& path, const std::string& target, bool link) {
+    const fs::path next = path.string() + ".next";
+    link ? fs::create_symlink(target, next) : write_file(next, target);
+    fs::rename(next, path);
+}
+
+// A command in a file that cannot be emptied is not carried out, and said so
+// once; it runs, once, at the first poll that can empty the file.
+TEST(Faults, ACommandThatCannotBeTakenOffItsFileWaits) {
+    const SealedFile sealed("START_TEST\n");
+    if (sealed.can_be_emptied()) GTEST_SKIP() << "no sealed memory files here";
+    BridgeRun run;
+    fs::create_directories(run.data_folder());
+    replace_file(run.command_file(), sealed.path(), true);
+    const std::string refused = "[CUSTOM ERROR] Cannot empty the command file " + run.command_file().string() +
+                                " (Operation not permitted): 'START_TEST' is not carried out until the bridge can "
+                                "empty it";
+    ASSERT_TRUE(run.start_connected()) << run.bridge->output() << run.bridge->error_output();
+    ASSERT_TRUE(run.bridge->wait_for_error_output(refused + "\n")) << run.bridge->error_output();
+    // Two seconds of polls, timed by the bridge itself: the aircraft answer.
+    ASSERT_TRUE(run.bridge->wait_for_line("[DIAG] Received aircraft system state", 15s));
+    EXPECT_EQ(run.bridge->error_lines(), Lines{refused});
+    EXPECT_EQ(run.bridge->count_lines("[DEBUG] Processing command: 'START_TEST'"), 0u);
+    EXPECT_EQ(run.recordings().size(), 0u);
+    EXPECT_TRUE(run.status_becomes(true, false));
+
+    replace_file(run.command_file(), "START_TEST\n", false);
+    ASSERT_TRUE(run.bridge->wait_for_line(kTestStartedLine, 15s)) << run.bridge->output();
+    replace_file(run.command_file(), sealed.path(), true);  // the situation changes: said again
+    ASSERT_TRUE(run.bridge->wait_for_error_output(refused + "\n" + refused + "\n")) << run.bridge->error_output();
+    EXPECT_TRUE(run.interrupt_cleanly()) << run.bridge->output();
+    EXPECT_EQ(run.bridge->count_lines("[DEBUG] Processing command: 'START_TEST'"), 1u);
+    EXPECT_EQ(run.bridge->count_lines(kTestStartedLine), 1u);
+    EXPECT_EQ(run.recordings().size(), 1u);
+    EXPECT_EQ(run.bridge->error_lines(), Lines(2, refused));
+    const Lines log = run.standin.log_lines();
+    EXPECT_EQ(std::count(log.begin(), log.end(), kCommandWords.front().call), 2) << "the start and the one START_TEST";
+}
+
 std::string fail(const std::string& function) { return "fail SimConnect_" + function + " " + kEFail; }
 
 TEST(Misbehaviour, EveryKindIsReportedAndTheBridgeGoesOn) {
@@ -110,30 +169,46 @@ TEST(Misbehaviour, EveryKindIsReportedAndTheBridgeGoesOn) {
     }
 }
 
-// A bridge that let SIGXFSZ end it at the limit would lose everything.
+// A bridge that let SIGXFSZ end it at the limit would lose everything. A line
+// the disk cannot take is cut back off and reported once; with room again
+// the recording goes on. The diagnostic file shares the room: no figure here
+// depends on its size.
 TEST(WriteFaults, RecordingCutByAFileSizeLimitOrAFullFileSystem) {
     for (const bool full_disk : {false, true}) {
-        const std::uintmax_t room = full_disk ? 65536 : 49152;  // bytes
+        constexpr std::uintmax_t kLimit = 49152, kDisk = 262144, kFiller = 229376;  // bytes, whole pages
         SCOPED_TRACE(full_disk ? "full file system" : "file-size limit");
         BridgeRun run(
             {.standin_arguments = {"--rate", "120"},
-             .wrapper = full_disk ? Lines{} : Lines{"/usr/bin/prlimit", "--fsize=" + std::to_string(room), "--"}});
+             .wrapper = full_disk ? Lines{} : Lines{"/usr/bin/prlimit", "--fsize=" + std::to_string(kLimit), "--"}});
         const fs::path app_data = run.recording_folder().parent_path();
         if (full_disk &&
-            ::mount("tmpfs", app_data.c_str(), "tmpfs", 0, ("size=" + std::to_string(room)).c_str()) != 0) {
-            GTEST_SKIP() << "cannot mount a small tmpfs here";
+            ::mount("tmpfs", app_data.c_str(), "tmpfs", 0, ("size=" + std::to_string(kDisk)).c_str()) != 0) {
+            GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
         }
         const auto unmount = [](const fs::path* where) { ::umount2(where->c_str(), MNT_DETACH); };
         const std::unique_ptr<const fs::path, decltype(unmount)> mounted(full_disk ? &app_data : nullptr, unmount);
+        const fs::path filler = app_data / "filler";
+        if (full_disk) write_file(filler, std::string(kFiller, 'x'));
         ASSERT_TRUE(run.start_connected()) << run.bridge->output() << run.bridge->error_output();
         ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
-        ASSERT_TRUE(eventually([&] { return fs::file_size(run.recordings().at(0)) == room; }, 60s)) << "not full";
+        const std::string failed = "[CUSTOM ERROR] Failed to append to recording ";
+        ASSERT_TRUE(run.bridge->wait_for_error_output(failed, 60s)) << "not full";
         EXPECT_TRUE(samples_go_on(run)) << "the data file stopped with the recording";
+        EXPECT_TRUE(samples_go_on(run));
+        if (full_disk) {  // room again: the recording grows past what it could hold before
+            fs::remove(filler);
+            EXPECT_TRUE(eventually([&] { return fs::file_size(run.recordings().at(0)) > kDisk - kFiller; }));
+        }
         EXPECT_TRUE(run.command("STOP_TEST", kTestStoppedLine));
         EXPECT_TRUE(run.status_becomes(true, false));
         EXPECT_TRUE(run.interrupt_cleanly()) << run.bridge->output();
+        const std::string reason = full_disk ? "No space left on device" : "File too large";
+        EXPECT_EQ(run.bridge->error_lines(),
+                  Lines{failed + run.recordings().at(0).string() + ": " + reason +
+                        " (the line was cut back; later samples are appended once there is room)"});
         EXPECT_GT(split_lines(read_file(run.recordings().at(0))).size(), 40u);
-        for (const auto& file : run.recordings()) EXPECT_EQ(recording_problem(file, true), "");
+        EXPECT_TRUE(full_disk || fs::file_size(run.recordings().at(0)) > kLimit - 1000);
+        for (const auto& file : run.recordings()) EXPECT_EQ(recording_problem(file), "");
     }
 }
 
