@@ -120,7 +120,7 @@ TEST(Faults, ACommandThatCannotBeTakenOffItsFileWaits) {
     EXPECT_EQ(run.recordings().size(), 1u);
     EXPECT_EQ(run.bridge->error_lines(), Lines(2, refused));
     const Lines log = run.standin.log_lines();
-    EXPECT_EQ(std::count(log.begin(), log.end(), kCommandWords.front().call), 2) << "the start and the one START_TEST";
+    EXPECT_EQ(std::count(log.begin(), log.end(), kTestStartCall), 2) << "the start and the one START_TEST";
 }
 
 std::string fail(const std::string& function) { return "fail SimConnect_" + function + " " + kEFail; }
@@ -220,8 +220,11 @@ TEST(Schema, RealOutputMatchesThePublishedSchemas) {
                                          "SimObjects\\Airplanes\\My \"Quoted\"\tCub\x01\xff\\aircraft.cfg"}});
     ASSERT_TRUE(run.start_connected());
     ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
-    // Past the aircraft answer, so that samples carry the awkward name.
-    ASSERT_TRUE(run.bridge->wait_for_output("[OK] Aircraft detected from system state:", 15s));
+    // Past the aircraft answer, so that samples carry the awkward name; the
+    // console shows its control bytes escaped, the files JSON-escaped.
+    ASSERT_TRUE(run.bridge->wait_for_line("[OK] Aircraft detected from system state: 'My \"Quoted\"\\x09Cub\\x01\xff'",
+                                          15s))
+        << run.bridge->output();
     run.standin.control("freeze on");
     run.standin.control("sample 2 nan inf -inf 1e20 -0.004 0 1 -90 180");
     run.standin.control("sample 2 3500.254 120.5 131.4 271.3 -250 40 0 48.1234567891 11.5");
