@@ -27,8 +27,9 @@ bool samples_go_on(const BridgeRun& run) {
     });
 }
 
-// While a test records: the data folder gone, a file, read-only (the first two
-// bind root), then the simulator quits or is killed. Recording and polling go on.
+// While a test records: the data folder gone, a file, read-only (for root a
+// read-only mount: it writes past permissions), then the simulator quits or is
+// killed. Recording and polling go on.
 TEST(Faults, DataFolderBrokenThenSimulatorGoneWhileRecording) {
     for (const bool killed : {false, true}) {
         SCOPED_TRACE(killed ? "killed" : "quit record");
@@ -44,9 +45,15 @@ TEST(Faults, DataFolderBrokenThenSimulatorGoneWhileRecording) {
             if (breakage == "read-only") {
                 fs::create_directory(run.data_folder());
                 fs::permissions(run.data_folder(), fs::perms::owner_read | fs::perms::owner_exec);
+                if (::geteuid() == 0) {
+                    ASSERT_EQ(::mount("tmpfs", run.data_folder().c_str(), "tmpfs", MS_RDONLY, "size=4096"), 0);
+                }
+                const int probe = ::open((run.data_folder() / "probe").c_str(), O_WRONLY | O_CREAT, 0666);
+                ASSERT_LT(probe, 0) << "the folder is writable";
             }
             EXPECT_TRUE(eventually([&] { return run.recorded_lines() >= lines + 50; })) << "the recording stopped";
         }
+        if (::geteuid() == 0) ::umount2(run.data_folder().c_str(), MNT_DETACH);
         fs::permissions(run.data_folder(), fs::perms::owner_all);
         EXPECT_TRUE(samples_go_on(run));
 
