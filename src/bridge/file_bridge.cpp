@@ -339,9 +339,8 @@ bool FileBridge::take_command(const std::string& line) {
         untaken_command_.clear();
         return true;
     }
-    std::string report = "[CUSTOM ERROR] Cannot empty the command file " + command_file_path_ + " (" +
-                         error.message() + "): '" + printable_command(line) +
-                         "' is not carried out until the bridge can empty it";
+    std::string report = "[CUSTOM ERROR] Cannot empty the command file " + command_file_path_ + " (" + error.message() +
+                         "): '" + printable_command(line) + "' is not carried out until the bridge can empty it";
     if (report != untaken_command_) {
         print_error_line(report);
         untaken_command_ = std::move(report);

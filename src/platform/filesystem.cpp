@@ -1,5 +1,7 @@
 #include "platform/filesystem.h"
 
+#include <cerrno>
+
 namespace velmar::platform {
 
 std::string join_path(std::string_view folder, std::string_view name) {
@@ -22,6 +24,24 @@ bool create_directories(const std::string& path) {
 }
 
 AppendFile::~AppendFile() { close(); }
+
+std::error_code AppendFile::create_new(const std::string& path) {
+    close();
+    descriptor_ = open_new(path);
+    if (descriptor_ < 0) {
+        return {errno, std::generic_category()};
+    }
+    size_ = 0;
+    torn_ = false;
+    return {};
+}
+
+void AppendFile::close() {
+    if (descriptor_ >= 0) {
+        close_descriptor(descriptor_);
+        descriptor_ = -1;
+    }
+}
 
 std::error_code AppendFile::append(std::string_view text) {
     if (!is_open()) {

@@ -66,7 +66,11 @@ public:
     bool is_open() const { return descriptor_ >= 0; }
 
 private:
+    // The platform's part: an exclusive create (-1 and errno on failure),
+    // a write of all of `text`, a close.
+    static int open_new(const std::string& path);
     std::error_code write_all(std::string_view text);
+    static void close_descriptor(int descriptor);
     // Cuts the file back to size_ and clears torn_; false when that fails.
     bool cut_back();
 

@@ -52,15 +52,8 @@ std::error_code empty_file(const std::string& path) {
     return {};
 }
 
-std::error_code AppendFile::create_new(const std::string& path) {
-    close();
-    descriptor_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (descriptor_ < 0) {
-        return {errno, std::generic_category()};
-    }
-    size_ = 0;
-    torn_ = false;
-    return {};
+int AppendFile::open_new(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
 
 std::error_code AppendFile::write_all(std::string_view text) {
@@ -88,12 +81,7 @@ bool AppendFile::cut_back() {
     return true;
 }
 
-void AppendFile::close() {
-    if (descriptor_ >= 0) {
-        ::close(descriptor_);
-        descriptor_ = -1;
-    }
-}
+void AppendFile::close_descriptor(int descriptor) { ::close(descriptor); }
 
 void ignore_file_size_limit_signal() { std::signal(SIGXFSZ, SIG_IGN); }
 

@@ -1,5 +1,3 @@
-#include "platform/windows_api.h"
-
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -10,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/filesystem.h"
+#include "platform/windows_api.h"
 
 namespace velmar::platform {
 
@@ -59,16 +58,9 @@ std::error_code empty_file(const std::string& path) {
 }
 
 // Binary: the caller writes its own line ends. _O_EXCL is CREATE_NEW.
-std::error_code AppendFile::create_new(const std::string& path) {
-    close();
-    descriptor_ = _sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
-                         _S_IREAD | _S_IWRITE);
-    if (descriptor_ < 0) {
-        return {errno, std::generic_category()};
-    }
-    size_ = 0;
-    torn_ = false;
-    return {};
+int AppendFile::open_new(const std::string& path) {
+    return _sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                  _S_IREAD | _S_IWRITE);
 }
 
 std::error_code AppendFile::write_all(std::string_view text) {
@@ -98,12 +90,7 @@ bool AppendFile::cut_back() {
     return true;
 }
 
-void AppendFile::close() {
-    if (descriptor_ >= 0) {
-        _close(descriptor_);
-        descriptor_ = -1;
-    }
-}
+void AppendFile::close_descriptor(int descriptor) { _close(descriptor); }
 
 // Windows has no file-size-limit signal.
 void ignore_file_size_limit_signal() {}

@@ -273,8 +273,8 @@ void SimConnectManager::dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_
          << std::flush;
     aircraft_name_ = std::move(name);
     // The name is the simulator's text: shown with its control bytes escaped.
-    platform::print_line("[OK] Aircraft detected from system state: '" + platform::escape_control_bytes(aircraft_name_) +
-                         "'");
+    platform::print_line("[OK] Aircraft detected from system state: '" +
+                         platform::escape_control_bytes(aircraft_name_) + "'");
     file.close();
     platform::print_line("[DIAG] Aircraft data dumped to: " + path);
 }
@@ -332,8 +332,7 @@ void SimConnectManager::request_aircraft_state() {
         // Waits until the deadline has passed, never less, unless stopped. A
         // copy: disconnect clears the queue while this waits.
         const auto due = aircraft_state_due_.front();
-        if (aircraft_state_wake_.wait_until(lock, due,
-                                            [this] { return aircraft_state_stop_; })) {
+        if (aircraft_state_wake_.wait_until(lock, due, [this] { return aircraft_state_stop_; })) {
             break;
         }
         aircraft_state_due_.pop_front();

@@ -72,7 +72,8 @@ bool effect_shows(const BridgeRun& run, const std::string& word) {
         return eventually([&] {
             const double altitude = value_of(run, "altitude");
             return altitude >= 9000 && altitude < 9100 && std::abs(value_of(run, "latitude") - 47.431833) < 0.01 &&
-                   std::abs(value_of(run, "longitude") - 11.939667) < 0.01 && value_of(run, "airspeed_indicated") == 220;
+                   std::abs(value_of(run, "longitude") - 11.939667) < 0.01 &&
+                   value_of(run, "airspeed_indicated") == 220;
         });
     }
     if (word == "SET_STANDARD_FUEL") {  // two main tanks of 659.03 gallons, then burnt slowly
@@ -93,17 +94,18 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
         bool legacy, without_app_data, fresh_home;
         Earlier earlier;
     };
-    for (const Case row : {Case{SIGINT, false, false, false, Earlier::files},
-                           Case{SIGTERM, true, false, false, Earlier::links},
-                           Case{SIGINT, false, true, false, Earlier::none}, Case{SIGTERM, true, false, true, Earlier::none}}) {
-        SCOPED_TRACE(testing::Message() << "signal " << row.signal_number << ", legacy " << row.legacy << ", fresh home "
-                                        << row.fresh_home);
+    for (const Case row :
+         {Case{SIGINT, false, false, false, Earlier::files}, Case{SIGTERM, true, false, false, Earlier::links},
+          Case{SIGINT, false, true, false, Earlier::none}, Case{SIGTERM, true, false, true, Earlier::none}}) {
+        SCOPED_TRACE(testing::Message() << "signal " << row.signal_number << ", legacy " << row.legacy
+                                        << ", fresh home " << row.fresh_home);
         BridgeRun run({.standin_arguments = {"--aircraft", "SimObjects\\Airplanes\\Asobo_TBM930\\aircraft.cfg"},
                        .legacy = row.legacy,
                        .without_app_data = row.without_app_data,
                        .fresh_home = row.fresh_home});
         if (row.earlier != Earlier::none) fs::create_directories(run.recording_folder());
-        for (std::time_t second = std::time(nullptr) - 1, end = second + 60; row.earlier != Earlier::none && second <= end;
+        for (std::time_t second = std::time(nullptr) - 1, end = second + 60;
+             row.earlier != Earlier::none && second <= end;
              ++second) {  // an earlier run's recordings, for every second in which the first test may start
             std::tm local{};
             char stamp[32];
@@ -135,9 +137,10 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
         EXPECT_FALSE(data.ends_with("\n"));
         // The stand-in's aircraft, once it has answered (and the diagnostic file was written).
         EXPECT_TRUE(row.without_app_data || eventually([&] {
-            const auto now = nlohmann::json::parse(read_file(run.data_file()), nullptr, false);
-            return now.is_object() && now["aircraft_title"] == "TBM930" && now["aircraft_type"] == "TBM9";
-        })) << read_file(run.data_file());
+                        const auto now = nlohmann::json::parse(read_file(run.data_file()), nullptr, false);
+                        return now.is_object() && now["aircraft_title"] == "TBM930" && now["aircraft_type"] == "TBM9";
+                    }))
+            << read_file(run.data_file());
 
         for (const CommandWord& command : kCommandWords) {
             SCOPED_TRACE(command.word);
@@ -186,7 +189,8 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
             ASSERT_EQ(run.recordings().size(), 3u);
             EXPECT_EQ(read_file(run.recordings()[1]), closed);
             for (const auto& path : run.earlier) {
-                EXPECT_EQ(row.earlier == Earlier::files ? read_file(path) : "", row.earlier == Earlier::files ? "earlier\n" : "")
+                EXPECT_EQ(row.earlier == Earlier::files ? read_file(path) : "",
+                          row.earlier == Earlier::files ? "earlier\n" : "")
                     << path;
             }
             EXPECT_FALSE(fs::exists(run.scratch.path() / "nowhere")) << "a recording went through a link";
@@ -215,7 +219,8 @@ TEST(BridgeRun, CommandFileFirstLines) {
         {"start_test\n", {"[DEBUG] Processing command: 'start_test'", "[DEBUG] Unknown command: start_test"}},
         {"START_TEST \r\n", {"[DEBUG] Processing command: 'START_TEST '", "[DEBUG] Unknown command: START_TEST "}},
         {"PAUSE_SIM\r\nSTART_TEST\n",
-         {"[DEBUG] Processing command: 'PAUSE_SIM'", "[OK] Executing sim pause", "[DEBUG] Sim pause event sent successfully"}},
+         {"[DEBUG] Processing command: 'PAUSE_SIM'", "[OK] Executing sim pause",
+          "[DEBUG] Sim pause event sent successfully"}},
         {"\nSTART_TEST\n", {}},
     };
     for (const Case& row : cases) {

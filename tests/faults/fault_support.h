@@ -59,7 +59,8 @@ inline const std::vector<CommandWord> kCommandWords = {
     {"POSITION_RTT",
      {"[OK] Positioning aircraft at RTT Rattenberg", "[DEBUG] Position command sent successfully"},
      {R"(SimConnect_AddToDataDefinition 100 "Initial Position" null 12 0 4294967295 -> 0)",
-      "SimConnect_SetDataOnSimObject 100 0 0 0 56 "  // 47.431833 N 11.939667 E, 9000 ft, heading 207, 220 kn, in the air
+      "SimConnect_SetDataOnSimObject 100 0 0 0 56 "  // 47.431833 N 11.939667 E, 9000 ft, heading 207, 220 kn, in the
+                                                     // air
       "a2fe8d5046b7474008f344fd1be12740000000000094c140000000000000000000000000000000000000000000e0694000000000dc000000"
       " -> 0"}},
     {"UNPAUSE",

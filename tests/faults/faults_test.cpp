@@ -229,8 +229,8 @@ TEST(Schema, RealOutputMatchesThePublishedSchemas) {
     ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
     // Past the aircraft answer, so that samples carry the awkward name; the
     // console shows its control bytes escaped, the files JSON-escaped.
-    ASSERT_TRUE(run.bridge->wait_for_line("[OK] Aircraft detected from system state: 'My \"Quoted\"\\x09Cub\\x01\xff'",
-                                          15s))
+    ASSERT_TRUE(
+        run.bridge->wait_for_line("[OK] Aircraft detected from system state: 'My \"Quoted\"\\x09Cub\\x01\xff'", 15s))
         << run.bridge->output();
     run.standin.control("freeze on");
     run.standin.control("sample 2 nan inf -inf 1e20 -0.004 0 1 -90 180");
