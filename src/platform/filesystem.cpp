@@ -36,6 +36,20 @@ std::error_code AppendFile::create_new(const std::string& path) {
     return {};
 }
 
+std::error_code AppendFile::write_all(std::string_view text) {
+    while (!text.empty()) {
+        const long count = write_some(descriptor_, text);
+        if (count < 0) {
+            return {errno, std::generic_category()};
+        }
+        if (count == 0) {
+            return std::make_error_code(std::errc::no_space_on_device);
+        }
+        text.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return {};
+}
+
 void AppendFile::close() {
     if (descriptor_ >= 0) {
         close_descriptor(descriptor_);

@@ -66,11 +66,12 @@ public:
     bool is_open() const { return descriptor_ >= 0; }
 
 private:
-    // The platform's part: an exclusive create (-1 and errno on failure),
-    // a write of all of `text`, a close.
+    // The platform's part: an exclusive create, one write of some of `text`
+    // (the count, or -1), a close; failures leave errno set.
     static int open_new(const std::string& path);
-    std::error_code write_all(std::string_view text);
+    static long write_some(int descriptor, std::string_view text);
     static void close_descriptor(int descriptor);
+    std::error_code write_all(std::string_view text);
     // Cuts the file back to size_ and clears torn_; false when that fails.
     bool cut_back();
 

@@ -56,21 +56,12 @@ int AppendFile::open_new(const std::string& path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
 
-std::error_code AppendFile::write_all(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t count = ::write(descriptor_, text.data(), text.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return {errno, std::generic_category()};
-        }
-        if (count == 0) {
-            return std::make_error_code(std::errc::no_space_on_device);
-        }
-        text.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return {};
+long AppendFile::write_some(int descriptor, std::string_view text) {
+    ssize_t count = 0;
+    do {
+        count = ::write(descriptor, text.data(), text.size());
+    } while (count < 0 && errno == EINTR);
+    return static_cast<long>(count);
 }
 
 bool AppendFile::cut_back() {

@@ -63,19 +63,8 @@ int AppendFile::open_new(const std::string& path) {
                   _S_IREAD | _S_IWRITE);
 }
 
-std::error_code AppendFile::write_all(std::string_view text) {
-    while (!text.empty()) {
-        const unsigned int chunk = static_cast<unsigned int>(std::min<std::size_t>(text.size(), 1U << 30));
-        const int count = _write(descriptor_, text.data(), chunk);
-        if (count < 0) {
-            return {errno, std::generic_category()};
-        }
-        if (count == 0) {
-            return std::make_error_code(std::errc::no_space_on_device);
-        }
-        text.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return {};
+long AppendFile::write_some(int descriptor, std::string_view text) {
+    return _write(descriptor, text.data(), static_cast<unsigned int>(std::min<std::size_t>(text.size(), 1U << 30)));
 }
 
 bool AppendFile::cut_back() {
