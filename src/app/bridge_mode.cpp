@@ -68,11 +68,11 @@ public:
 
 }  // namespace
 
-int run_bridge_mode(const std::string& portable_directory) {
+int run_bridge_mode(const std::string& portable_directory, const BridgeOptions& options) {
     // A full disk or a file-size limit loses lines, never the bridge.
     platform::ignore_file_size_limit_signal();
     try {
-        FileBridge bridge;
+        FileBridge bridge(options);
         bridge.setup_data_folder(portable_directory);
         bridge.install_callbacks();
         // Before run starts any thread, so that every thread inherits the

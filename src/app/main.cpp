@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     }
     const velmar::CommandLine command_line = velmar::scan_command_line(arguments);
     if (command_line.file_mode) {
-        return velmar::run_bridge_mode(command_line.portable_directory);
+        return velmar::run_bridge_mode(command_line.portable_directory, command_line.bridge);
     }
     return velmar::run_simple_mode();
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <thread>
 
+#include "aircraft/aircraft_identity.h"
 #include "bridge/command_file.h"
 #include "bridge/flight_json.h"
 #include "platform/clock.h"
@@ -30,6 +31,7 @@ constexpr std::string_view kAppFolderName = "Velmar";
 constexpr std::string_view kDataFileName = "current_flight_data.json";
 constexpr std::string_view kCommandFileName = "python_commands.txt";
 constexpr std::string_view kStatusFileName = "simconnect_status.json";
+constexpr std::string_view kStateFileName = "bridge_state.json";
 constexpr std::string_view kRecordingPrefix = "flight_data_";
 constexpr std::string_view kRecordingExtension = ".json";
 constexpr const char* kRecordingTimePattern = "%Y%m%d_%H%M%S";
@@ -61,21 +63,26 @@ std::int64_t monotonic_now_nanoseconds() { return monotonic_nanoseconds(std::chr
 
 }  // namespace
 
+FileBridge::FileBridge(BridgeOptions options) : options_(options) {}
+
 FileBridge::~FileBridge() {
     {
         std::lock_guard lock(test_mutex_);
         if (recording_.is_open()) {
             recording_.close();
         }
+        recording_path_.reset();
     }
     // While the paths are still in place: the connection callback rewrites
     // the status file with "connected":false.
     simconnect_.disconnect();
+    publish_state();
 }
 
 const std::string& FileBridge::data_file_path() const { return data_file_path_; }
 const std::string& FileBridge::command_file_path() const { return command_file_path_; }
 const std::string& FileBridge::status_file_path() const { return status_file_path_; }
+const std::string& FileBridge::state_file_path() const { return state_file_path_; }
 
 void FileBridge::setup_data_folder(const std::string& portable_directory) {
     std::string folder;
@@ -87,9 +94,16 @@ void FileBridge::setup_data_folder(const std::string& portable_directory) {
         print_line("[LEGACY] Using APPDATA directory: " + folder);
     }
     platform::create_directory(folder);
+    // In every mode: the aircraft is identified only once its diagnostic file
+    // can be written there.
+    if (const auto app_data = platform::app_data_folder(); app_data && !portable_directory.empty()) {
+        platform::create_directory(platform::join_path(*app_data, kAppFolderName));
+    }
     data_file_path_ = platform::join_path(folder, kDataFileName);
     command_file_path_ = platform::join_path(folder, kCommandFileName);
     status_file_path_ = platform::join_path(folder, kStatusFileName);
+    state_file_path_ = platform::join_path(folder, kStateFileName);
+    state_file_.set_path(state_file_path_);
     print_line("[BRIDGE] Data file: " + data_file_path_);
 }
 
@@ -107,9 +121,11 @@ void FileBridge::run() {
     print_line("Data files location: " + data_file_path_);
     print_line("");
 
+    publish_state();
     if (!simconnect_.connect(std::string(kClientName))) {
         print_line("[CUSTOM ERROR] Failed to connect to SimConnect");
         print_line("Make sure Microsoft Flight Simulator is running.");
+        publish_state();
         return;
     }
     {
@@ -168,6 +184,7 @@ void FileBridge::command_loop() {
     while (running_) {
         close_session_after_quit();
         poll_command_file();
+        publish_state();
         sleep_for(kCommandPollInterval);
     }
 }
@@ -175,6 +192,33 @@ void FileBridge::command_loop() {
 void FileBridge::close_session_after_quit() {
     if (simconnect_.quit_received() && simconnect_.is_connected()) {
         simconnect_.disconnect();
+    }
+}
+
+BridgeState FileBridge::current_state() {
+    BridgeState state;
+    state.connected = simconnect_.is_connected();
+    state.sim_paused = simconnect_.sim_paused();
+    {
+        std::lock_guard lock(test_mutex_);
+        state.test_active = test_active_;
+        state.recording = recording_path_;
+    }
+    state.samples = sample_counters_.samples();
+    state.test_samples = sample_counters_.test_samples();
+    AircraftIdentity identity = sample_identity(simconnect_.aircraft_name());
+    state.aircraft_title = std::move(identity.title);
+    state.aircraft_type = std::move(identity.type);
+    return state;
+}
+
+void FileBridge::publish_state() { state_file_.publish(current_state()); }
+
+void FileBridge::write_exchange_file(const std::string& path, std::string_view text) const {
+    if (options_.atomic_files) {
+        platform::replace_file(path, text);
+    } else {
+        platform::rewrite_file(path, text);
     }
 }
 
@@ -193,21 +237,24 @@ void FileBridge::write_flight_data(const FlightData& sample) {
         test_active ? elapsed_milliseconds(monotonic_nanoseconds(sample.timestamp), test_start) : 0;
     format_flight_json(last_json_, sample, timestamp_ms);
     write_data_file();
+    bool in_test = false;
     if (test_active) {
         std::lock_guard lock(test_mutex_);
         // A test stopped or started meanwhile: this sample is not part of it.
-        if (test_active_ && test_start_ == test_start && recording_.is_open()) {
+        in_test = test_active_ && test_start_ == test_start;
+        if (in_test && recording_.is_open()) {
             recording_.write(last_json_.data(), static_cast<std::streamsize>(last_json_.size()));
             recording_.put('\n');
             recording_.flush();
         }
     }
+    sample_counters_.count(in_test);
 }
 
 void FileBridge::write_data_file() {
     try {
-        // In place, no temporary file and rename: a reader watching the file sees every rewrite.
-        platform::rewrite_file(data_file_path_, last_json_);
+        // In place unless asked otherwise: a reader watching the file sees every rewrite.
+        write_exchange_file(data_file_path_, last_json_);
     } catch (const std::exception& error) {
         print_error_line(std::string("[CUSTOM ERROR] Failed to write data file: ") + error.what());
     }
@@ -220,31 +267,38 @@ void FileBridge::write_status_file(bool connected) {
             std::lock_guard lock(test_mutex_);
             test_active = test_active_;
         }
-        platform::rewrite_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
+        write_exchange_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
     } catch (const std::exception& error) {
         print_error_line(std::string("[CUSTOM ERROR] Failed to write status file: ") + error.what());
     }
 }
 
-void FileBridge::start_test() {
+bool FileBridge::start_test() {
     {
         std::lock_guard lock(test_mutex_);
         if (recording_.is_open()) {
             recording_.close();  // a second start ends the current recording whole
         }
+        recording_path_.reset();
         test_active_ = true;
         test_start_ = monotonic_now_nanoseconds();
+        sample_counters_.start_test();
         if (const auto app_data = platform::app_data_folder()) {
             const std::string folder = platform::join_path(*app_data, kAppFolderName);
             platform::create_directory(folder);
             const std::string start_time =
                 platform::format_local_time(platform::wall_clock_seconds(), kRecordingTimePattern);
-            recording_ = platform::open_shared_output(unused_recording_path(folder, start_time), std::ios::trunc);
+            std::string path = unused_recording_path(folder, start_time);
+            recording_ = platform::open_shared_output(path, std::ios::trunc);
+            if (recording_.is_open()) {
+                recording_path_ = std::move(path);
+            }
         }
     }
-    simconnect_.start_data_collection();
+    const bool collecting = simconnect_.start_data_collection();
     write_status_file(simconnect_.is_connected());
     print_line("[OK] Test started - Data collection active");
+    return collecting;
 }
 
 void FileBridge::stop_test() {
@@ -258,6 +312,7 @@ void FileBridge::stop_test() {
         if (recording_.is_open()) {
             recording_.close();
         }
+        recording_path_.reset();
     }
     write_status_file(simconnect_.is_connected());
     print_line("[OK] Test stopped - Data saved to AppData/Velmar/");
@@ -293,33 +348,44 @@ void FileBridge::process_command(const std::string& line) {
     struct Command {
         std::string_view word;
         std::string_view confirmation;  // printed before the action; empty: none
-        void (*action)(FileBridge&);
+        bool (*action)(FileBridge&);    // false: not carried out (each reports its own failures)
     };
-    // The actions' results are not examined: each reports its own failures.
     static constexpr Command kCommands[] = {
-        {"START_TEST", "", [](FileBridge& bridge) { bridge.start_test(); }},
-        {"STOP_TEST", "", [](FileBridge& bridge) { bridge.stop_test(); }},
+        {"START_TEST", "", [](FileBridge& bridge) { return bridge.start_test(); }},
+        {"STOP_TEST", "",
+         [](FileBridge& bridge) {
+             bridge.stop_test();
+             return true;  // the test ends with or without a simulator
+         }},
         {"PAUSE_REGULAR", "[OK] Executing regular pause",
-         [](FileBridge& bridge) { bridge.simconnect_.trigger_regular_pause(); }},
-        {"UNPAUSE", "[OK] Executing unpause", [](FileBridge& bridge) { bridge.simconnect_.force_unpause(); }},
+         [](FileBridge& bridge) { return bridge.simconnect_.trigger_regular_pause(); }},
+        {"UNPAUSE", "[OK] Executing unpause", [](FileBridge& bridge) { return bridge.simconnect_.force_unpause(); }},
         {"PAUSE_ACTIVE", "[OK] Executing active pause",
-         [](FileBridge& bridge) { bridge.simconnect_.trigger_active_pause(); }},
-        {"PAUSE_SIM", "[OK] Executing sim pause", [](FileBridge& bridge) { bridge.simconnect_.trigger_sim_pause(); }},
+         [](FileBridge& bridge) { return bridge.simconnect_.trigger_active_pause(); }},
+        {"PAUSE_SIM", "[OK] Executing sim pause",
+         [](FileBridge& bridge) { return bridge.simconnect_.trigger_sim_pause(); }},
         {"SET_STANDARD_FUEL", "[OK] Setting standard fuel load (5T)",
-         [](FileBridge& bridge) { bridge.simconnect_.set_standard_fuel_load(); }},
+         [](FileBridge& bridge) { return bridge.simconnect_.set_standard_fuel_load(); }},
         {"POSITION_RTT", "[OK] Positioning aircraft at RTT Rattenberg",
-         [](FileBridge& bridge) { bridge.simconnect_.position_at_rattenberg(); }},
+         [](FileBridge& bridge) { return bridge.simconnect_.position_at_rattenberg(); }},
     };
     for (const Command& command : kCommands) {
         if (line == command.word) {
             if (!command.confirmation.empty()) {
                 print_line(command.confirmation);
             }
-            command.action(*this);
+            const bool carried_out = command.action(*this);
+            const CommandResult result = carried_out                   ? CommandResult::done
+                                         : !simconnect_.is_connected() ? CommandResult::not_connected
+                                                                       : CommandResult::failed;
+            state_file_.note_command(line, result, result == CommandResult::failed ? simconnect_.refused_result() : 0);
+            publish_state();
             return;
         }
     }
     print_line("[DEBUG] Unknown command: " + printable_command(line));
+    state_file_.note_command(line, CommandResult::unknown, 0);
+    publish_state();
 }
 
 }  // namespace velmar

@@ -1,3 +1,5 @@
+#include "platform/windows_api.h"
+
 #include <cstdlib>
 
 #include "platform/environment.h"
@@ -26,5 +28,7 @@ std::optional<std::string> read_environment(const char* name) {
 }
 
 std::optional<std::string> app_data_folder() { return read_environment("APPDATA"); }
+
+std::int64_t process_id() { return static_cast<std::int64_t>(GetCurrentProcessId()); }
 
 }  // namespace velmar::platform
