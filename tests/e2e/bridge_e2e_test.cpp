@@ -90,6 +90,8 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
         EXPECT_TRUE(sample["airspeed_indicated"] > 0 && sample["airspeed_true"] == sample["airspeed_indicated"]);
         EXPECT_FALSE(data.ends_with("\n"));
 
+        std::uint64_t seq = 0;
+        bool paused = false;  // what the stand-in's pause flags add up to
         for (const CommandWord& command : kCommandWords) {
             SCOPED_TRACE(command.word);
             if (command.word == "STOP_TEST") {  // once samples count from the test's start
@@ -109,6 +111,14 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
             EXPECT_TRUE(std::any_of(log.begin() + static_cast<std::ptrdiff_t>(log_before), log.end(),
                                     [&](const std::string& line) { return line.starts_with(command.call); }));
             EXPECT_TRUE(run.status_becomes(true, command.word != "STOP_TEST"));
+            // Each one in the state file, with the pause state the simulator reports.
+            paused = command.word.starts_with("PAUSE_") || (paused && command.word != "UNPAUSE");
+            EXPECT_TRUE(run.command_result_is(++seq, command.word, "done")) << read_file(run.state_file());
+            EXPECT_TRUE(run.state_becomes([&](const nlohmann::json& state) {
+                const bool recording = !row.without_app_data && command.word != "STOP_TEST";
+                return state["sim_paused"] == paused && state["test_active"] == (command.word != "STOP_TEST") &&
+                       state["recording"] == (recording ? nlohmann::json(run.recordings().at(0).string()) : nullptr);
+            })) << read_file(run.state_file());
         }
         if (!row.without_app_data) {
             ASSERT_EQ(run.recordings().size(), 1u);
@@ -130,7 +140,7 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
         EXPECT_EQ(run.standin.log_lines().back(), "SimConnect_Close -> 0");
         if (row.without_app_data) {  // nothing recorded, anywhere
             EXPECT_FALSE(fs::exists(run.recording_folder()));
-            EXPECT_EQ(std::distance(fs::directory_iterator(run.data_folder()), {}), 3);
+            EXPECT_EQ(std::distance(fs::directory_iterator(run.data_folder()), {}), 4);  // the exchange files and bridge_state.json
         } else {
             ASSERT_EQ(run.recordings().size(), 3u);
             EXPECT_EQ(read_file(run.recordings()[1]), closed);
