@@ -92,6 +92,7 @@ TEST(StateFile, CommandResultsAndPauseState) {
     BridgeRun run;
     ASSERT_TRUE(run.start_connected()) << run.bridge->output() << run.bridge->error_output();
     std::uint64_t seq = 0;
+    std::string states;  // each row's state file, one a line
     for (const Row& row : rows) {
         SCOPED_TRACE(row.control + " then " + row.word);
         if (!row.control.empty()) run.standin.control(row.control);
@@ -101,8 +102,12 @@ TEST(StateFile, CommandResultsAndPauseState) {
             return state["last_command"]["hresult"] == row.hresult && state["sim_paused"] == row.paused &&
                    state["connected"] == !row.paused.is_null();
         })) << read_file(run.state_file());
+        states += read_file(run.state_file()) + "\n";
     }
     EXPECT_TRUE(run.interrupt_cleanly());
+    if (!have_jsonschema()) GTEST_SKIP() << "no jsonschema";
+    write_file(run.scratch.path() / "states.jsonl", states);
+    EXPECT_EQ(schema_problems(VELMAR_SCHEMA_DIR "/bridge-state.schema.json", run.scratch.path() / "states.jsonl"), "");
 }
 
 // The server's side of --atomic-files: every read of the data and status

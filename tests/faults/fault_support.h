@@ -86,6 +86,24 @@ inline std::string recording_problem(const std::filesystem::path& path, bool may
     return {};
 }
 
+// Empty when python3's jsonschema accepts every line of `documents` (one
+// JSON text a line) against the schema file `schema`, reading as a server
+// would: strict UTF-8, no NaN. Else what it refused.
+inline std::string schema_problems(const std::string& schema, const std::filesystem::path& documents) {
+    Process validator({"/usr/bin/python3", "-c", R"(
+import json, sys, jsonschema
+def refuse(name): raise ValueError("not JSON: " + name)
+schema = json.load(open(sys.argv[1]))
+for line in open(sys.argv[2], "rb").read().decode("utf-8").split("\n"):
+    if line: jsonschema.validate(json.loads(line, parse_constant=refuse), schema)
+)",
+                       schema, documents.string()});
+    const auto status = validator.wait(60s);
+    return status == 0 ? "" : documents.string() + ": " + validator.error_output();
+}
+
+inline bool have_jsonschema() { return Process({"/usr/bin/python3", "-c", "import jsonschema"}).wait(30s) == 0; }
+
 struct BridgeOptions {
     Lines standin_arguments = {};   // e.g. {"--rate", "500"}
     Lines wrapper = {};             // before the executable, e.g. prlimit and its options
