@@ -84,8 +84,7 @@ std::string bridge_state_json(const BridgeState& state) {
     return out;
 }
 
-BridgeStateFile::BridgeStateFile()
-    : pid_(platform::process_id()), started_at_(platform::wall_clock_seconds()) {}
+BridgeStateFile::BridgeStateFile() : pid_(platform::process_id()), started_at_(platform::wall_clock_seconds()) {}
 
 void BridgeStateFile::set_path(std::string path) { path_ = std::move(path); }
 

@@ -6,9 +6,8 @@
 #include <cstdint>
 #include <fstream>
 #include <mutex>
-#include <string>
-
 #include <optional>
+#include <string>
 
 #include "bridge/bridge_state.h"
 #include "simconnect/simconnect_manager.h"
@@ -74,9 +73,9 @@ private:
     std::string status_file_path_;
     std::string state_file_path_;
     const BridgeOptions options_;
-    bool test_active_ = false;     // guarded by test_mutex_
-    std::int64_t test_start_ = 0;  // monotonic nanoseconds; guarded by test_mutex_
-    std::ofstream recording_;      // guarded by test_mutex_
+    bool test_active_ = false;                   // guarded by test_mutex_
+    std::int64_t test_start_ = 0;                // monotonic nanoseconds; guarded by test_mutex_
+    std::ofstream recording_;                    // guarded by test_mutex_
     std::optional<std::string> recording_path_;  // guarded by test_mutex_; set while recording_ is open
     SampleCounters sample_counters_;             // atomics: counted on the dispatch thread
     BridgeStateFile state_file_;                 // main thread only

@@ -1,8 +1,7 @@
-#include "platform/windows_api.h"
-
 #include <cstdlib>
 
 #include "platform/environment.h"
+#include "platform/windows_api.h"
 
 namespace velmar::platform {
 

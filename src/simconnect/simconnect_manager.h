@@ -125,7 +125,7 @@ private:
     static constexpr int kPauseUnknown = -1;
     std::atomic<int> sim_paused_{kPauseUnknown};  // kPauseUnknown, 0 or 1
     HRESULT refused_result_ = 0;                  // owner's thread only
-    std::mutex api_mutex_;       // held for one SimConnect call (and record copy) at a time
+    std::mutex api_mutex_;                        // held for one SimConnect call (and record copy) at a time
     std::atomic<bool> quit_received_{false};
     std::atomic<bool> dispatch_interrupted_{false};
 

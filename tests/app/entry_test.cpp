@@ -54,7 +54,8 @@ TEST(ScanCommandLine, AtomicFilesAnywhereButInTheFolderPosition) {
         {{"--file-mode", "--atomic-files", "--atomic-files"}, "--atomic-files", true},
         {{"--file-mode", "/tmp/v", "--file-mode", "--atomic-files"}, "/tmp/v", true},
         {{"--file-mode", "/tmp/v", "--atomic-files=1", "--ATOMIC-FILES", "-atomic-files", "--atomic-file"},
-         "/tmp/v", false},
+         "/tmp/v",
+         false},
         {{"--atomic-files"}, nullptr, true},
     };
     for (const auto& [arguments, directory, atomic] : rows) {

@@ -140,7 +140,8 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
         EXPECT_EQ(run.standin.log_lines().back(), "SimConnect_Close -> 0");
         if (row.without_app_data) {  // nothing recorded, anywhere
             EXPECT_FALSE(fs::exists(run.recording_folder()));
-            EXPECT_EQ(std::distance(fs::directory_iterator(run.data_folder()), {}), 4);  // the exchange files and bridge_state.json
+            EXPECT_EQ(std::distance(fs::directory_iterator(run.data_folder()), {}),
+                      4);  // the exchange files and bridge_state.json
         } else {
             ASSERT_EQ(run.recordings().size(), 3u);
             EXPECT_EQ(read_file(run.recordings()[1]), closed);

@@ -157,16 +157,16 @@ struct BridgeRun {
     }
 
     // bridge_state.json parsed; null while missing (it is replaced whole, never torn).
-    nlohmann::json state() const {
-        return nlohmann::json::parse(read_file(state_file()), nullptr, false, true);
-    }
+    nlohmann::json state() const { return nlohmann::json::parse(read_file(state_file()), nullptr, false, true); }
     // Waits until the state file satisfies `holds`.
     template <typename Predicate>
     bool state_becomes(Predicate holds, std::chrono::milliseconds timeout = 30s) const {
-        return eventually([&] {
-            const nlohmann::json now = state();
-            return now.is_object() && holds(now);
-        }, timeout);
+        return eventually(
+            [&] {
+                const nlohmann::json now = state();
+                return now.is_object() && holds(now);
+            },
+            timeout);
     }
     // Waits until the state's last command is number `seq`, `word`, with `result`.
     bool command_result_is(std::uint64_t seq, const std::string& word, const std::string& result) const {

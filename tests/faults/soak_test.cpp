@@ -34,7 +34,7 @@ TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
     std::mt19937 random(20251206);
     std::uniform_int_distribution<std::size_t> pick(0, kCommandWords.size() - 1);
     std::uniform_int_distribution<int> pause_ms(0, 400);
-    std::size_t starts = 1;  // the last, during which it shuts down
+    std::size_t starts = 1;        // the last, during which it shuts down
     std::set<std::string> states;  // each bridge_state.json seen, checked against its schema at the end
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     for (int cycle = 0; std::chrono::steady_clock::now() < deadline; ++cycle) {

@@ -12,8 +12,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
