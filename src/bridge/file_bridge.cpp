@@ -237,17 +237,19 @@ void FileBridge::write_flight_data(const FlightData& sample) {
         test_active ? elapsed_milliseconds(monotonic_nanoseconds(sample.timestamp), test_start) : 0;
     format_flight_json(last_json_, sample, timestamp_ms);
     write_data_file();
-    bool in_test = false;
-    if (test_active) {
-        std::lock_guard lock(test_mutex_);
-        // A test stopped or started meanwhile: this sample is not part of it.
-        in_test = test_active_ && test_start_ == test_start;
-        if (in_test && recording_.is_open()) {
-            recording_.write(last_json_.data(), static_cast<std::streamsize>(last_json_.size()));
-            recording_.put('\n');
-            recording_.flush();
-        }
+    if (!test_active) {
+        sample_counters_.count(false);
+        return;
     }
+    std::lock_guard lock(test_mutex_);
+    // A test stopped or started meanwhile: this sample is not part of it.
+    const bool in_test = test_active_ && test_start_ == test_start;
+    if (in_test && recording_.is_open()) {
+        recording_.write(last_json_.data(), static_cast<std::streamsize>(last_json_.size()));
+        recording_.put('\n');
+        recording_.flush();
+    }
+    // Under the lock, so that a new test's count never takes an old test's sample.
     sample_counters_.count(in_test);
 }
 

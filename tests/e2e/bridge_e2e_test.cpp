@@ -126,6 +126,9 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
             const Lines recorded = split_lines(read_file(run.recordings()[0]));
             EXPECT_TRUE(timestamp_of(recorded.front()) < 10'000 && timestamp_of(recorded.back()) > 0)
                 << "test-relative";
+            EXPECT_TRUE(run.state_becomes([&](const nlohmann::json& state) {
+                return state["test_samples"] == recorded.size() && state["samples"] > recorded.size();
+            })) << "the test's samples counted as recorded: " << recorded.size() << read_file(run.state_file());
         }
 
         ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
