@@ -103,7 +103,11 @@ void FileBridge::setup_data_folder(const std::string& portable_directory) {
     command_file_path_ = platform::join_path(folder, kCommandFileName);
     status_file_path_ = platform::join_path(folder, kStatusFileName);
     state_file_path_ = platform::join_path(folder, kStateFileName);
-    state_file_.set_path(state_file_path_);
+    // Without any folder the other files stand in the root directory, as they
+    // always have; a file nobody asked for does not join them there.
+    if (!folder.empty()) {
+        state_file_.set_path(state_file_path_);
+    }
     print_line("[BRIDGE] Data file: " + data_file_path_);
 }
 

@@ -46,6 +46,14 @@ TEST(BridgeStart, FolderLinesThenARefusedConnectionEndsWithStatusZero) {
         EXPECT_EQ(run.standin.log_lines(), Lines{R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 0 0 -> )" + kEFail});
         EXPECT_FALSE(fs::exists(run.status_file()));
         EXPECT_EQ(read_file(run.command_file()), "START_TEST\n");  // never read
+        if (legacy && without_app_data) {
+            EXPECT_FALSE(fs::exists("/bridge_state.json")) << "nothing new in the root directory";
+        } else {                                 // the bridge came and went without a simulator
+            nlohmann::json state = run.state();  // not const: a missing member reads as null
+            EXPECT_TRUE(state.is_object() && state["connected"] == false && state["last_command"].is_null() &&
+                        state["pid"] == run.bridge->pid())
+                << read_file(run.state_file());
+        }
     }
 }
 
@@ -128,7 +136,8 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
                 << "test-relative";
             EXPECT_TRUE(run.state_becomes([&](const nlohmann::json& state) {
                 return state["test_samples"] == recorded.size() && state["samples"] > recorded.size();
-            })) << "the test's samples counted as recorded: " << recorded.size() << read_file(run.state_file());
+            })) << "the test's samples counted as recorded: "
+                << recorded.size() << read_file(run.state_file());
         }
 
         ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
