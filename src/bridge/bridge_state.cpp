@@ -25,63 +25,77 @@ std::string_view result_word(CommandResult result) {
     return "done";
 }
 
-void append_member(std::string& out, std::string_view key) {
-    out.push_back(out.empty() ? '{' : ',');
-    out.push_back('"');
-    out.append(key);
-    out.append("\":");
-}
+// Each member: its key after "{" or ",", then the value.
+class JsonObject {
+public:
+    std::string finish() {
+        out_.push_back('}');
+        return std::move(out_);
+    }
+    template <typename Integer>
+    JsonObject& integer(std::string_view key, Integer value) {
+        member(key).append(std::to_string(value));
+        return *this;
+    }
+    JsonObject& flag(std::string_view key, std::optional<bool> value) {
+        member(key).append(!value ? "null" : *value ? "true" : "false");
+        return *this;
+    }
+    JsonObject& text(std::string_view key, const std::optional<std::string>& value) {
+        if (value) {
+            append_json_string(member(key), *value);
+        } else {
+            member(key).append("null");
+        }
+        return *this;
+    }
+    JsonObject& raw(std::string_view key, std::string_view json) {
+        member(key).append(json);
+        return *this;
+    }
 
-void append_flag(std::string& out, bool value) { out.append(value ? "true" : "false"); }
+private:
+    std::string& member(std::string_view key) {
+        out_.push_back(out_.empty() ? '{' : ',');
+        out_.push_back('"');
+        out_.append(key);
+        out_.append("\":");
+        return out_;
+    }
+    std::string out_;
+};
+
+std::string last_command_json(const std::optional<LastCommand>& command) {
+    if (!command) {
+        return "null";
+    }
+    const bool failed = command->result == CommandResult::failed;
+    return JsonObject()
+        .integer("seq", command->seq)
+        .text("word", command->word)
+        .raw("result", "\"" + std::string(result_word(command->result)) + "\"")
+        .raw("hresult", failed ? std::to_string(command->hresult) : "null")
+        .integer("at", command->at)
+        .finish();
+}
 
 }  // namespace
 
 std::string bridge_state_json(const BridgeState& state) {
-    std::string out;
-    append_member(out, "pid");
-    out.append(std::to_string(state.pid));
-    append_member(out, "started_at");
-    out.append(std::to_string(state.started_at));
-    append_member(out, "alive_at");
-    out.append(std::to_string(state.alive_at));
-    append_member(out, "connected");
-    append_flag(out, state.connected);
-    append_member(out, "sim_paused");
-    if (state.sim_paused) {
-        append_flag(out, *state.sim_paused);
-    } else {
-        out.append("null");
-    }
-    append_member(out, "test_active");
-    append_flag(out, state.test_active);
-    append_member(out, "recording");
-    if (state.recording) {
-        append_json_string(out, *state.recording);
-    } else {
-        out.append("null");
-    }
-    append_member(out, "samples");
-    out.append(std::to_string(state.samples));
-    append_member(out, "test_samples");
-    out.append(std::to_string(state.test_samples));
-    append_member(out, "aircraft_title");
-    append_json_string(out, state.aircraft_title);
-    append_member(out, "aircraft_type");
-    append_json_string(out, state.aircraft_type);
-    append_member(out, "last_command");
-    if (const auto& command = state.last_command) {
-        out.append("{\"seq\":" + std::to_string(command->seq) + ",\"word\":");
-        append_json_string(out, command->word);
-        out.append(",\"result\":\"");
-        out.append(result_word(command->result));
-        out.append("\",\"hresult\":");
-        out.append(command->result == CommandResult::failed ? std::to_string(command->hresult) : "null");
-        out.append(",\"at\":" + std::to_string(command->at) + "}");
-    } else {
-        out.append("null");
-    }
-    out.push_back('}');
-    return out;
+    return JsonObject()
+        .integer("pid", state.pid)
+        .integer("started_at", state.started_at)
+        .integer("alive_at", state.alive_at)
+        .flag("connected", state.connected)
+        .flag("sim_paused", state.sim_paused)
+        .flag("test_active", state.test_active)
+        .text("recording", state.recording)
+        .integer("samples", state.samples)
+        .integer("test_samples", state.test_samples)
+        .text("aircraft_title", state.aircraft_title)
+        .text("aircraft_type", state.aircraft_type)
+        .raw("last_command", last_command_json(state.last_command))
+        .finish();
 }
 
 BridgeStateFile::BridgeStateFile() : pid_(platform::process_id()), started_at_(platform::wall_clock_seconds()) {}
