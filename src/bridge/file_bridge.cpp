@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "aircraft/aircraft_identity.h"
 #include "bridge/command_file.h"
@@ -45,19 +46,8 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 // hold the same file open meanwhile.
 FileHandle open_file(const std::string& path, const char* mode) { return FileHandle(std::fopen(path.c_str(), mode)); }
 
-bool file_exists(const std::string& path) { return static_cast<bool>(open_file(path, "rb")); }
-
-// A recording never overwrites another: the name of the start time, or the
-// first free one of <name>_2, <name>_3, ...
-std::string unused_recording_path(const std::string& folder, const std::string& start_time) {
-    std::string base = platform::join_path(folder, kRecordingPrefix);
-    base += start_time;
-    std::string path = base + std::string(kRecordingExtension);
-    for (int suffix = 2; file_exists(path); ++suffix) {
-        path = base + "_" + std::to_string(suffix) + std::string(kRecordingExtension);
-    }
-    return path;
-}
+// Tried in turn when a recording name is taken: <name>_2, <name>_3, ...
+constexpr int kMaxRecordingSuffix = 10000;
 
 std::int64_t monotonic_now_nanoseconds() { return monotonic_nanoseconds(std::chrono::steady_clock::now()); }
 
@@ -66,16 +56,20 @@ std::int64_t monotonic_now_nanoseconds() { return monotonic_nanoseconds(std::chr
 FileBridge::FileBridge(BridgeOptions options) : options_(options) {}
 
 FileBridge::~FileBridge() {
+    // An orderly end closes the running test like STOP_TEST's close.
+    bool test_was_active = false;
     {
         std::lock_guard lock(test_mutex_);
-        if (recording_.is_open()) {
-            recording_.close();
-        }
-        recording_path_.reset();
+        recording_.close();
+        test_was_active = std::exchange(test_active_, false);
     }
     // While the paths are still in place: the connection callback rewrites
     // the status file with "connected":false.
+    const bool session_open = simconnect_.is_connected();
     simconnect_.disconnect();
+    if (test_was_active && !session_open) {
+        write_status_file(false);  // the session ended earlier: its last status still shows the test
+    }
     publish_state();
 }
 
@@ -92,12 +86,13 @@ void FileBridge::setup_data_folder(const std::string& portable_directory) {
     } else if (const auto app_data = platform::app_data_folder()) {
         folder = platform::join_path(*app_data, kAppFolderName);
         print_line("[LEGACY] Using APPDATA directory: " + folder);
+        platform::create_directories(folder);  // a fresh account has no ~/.local/share yet
     }
     platform::create_directory(folder);
     // In every mode: the aircraft is identified only once its diagnostic file
     // can be written there.
     if (const auto app_data = platform::app_data_folder(); app_data && !portable_directory.empty()) {
-        platform::create_directory(platform::join_path(*app_data, kAppFolderName));
+        platform::create_directories(platform::join_path(*app_data, kAppFolderName));
     }
     data_file_path_ = platform::join_path(folder, kDataFileName);
     command_file_path_ = platform::join_path(folder, kCommandFileName);
@@ -206,7 +201,9 @@ BridgeState FileBridge::current_state() {
     {
         std::lock_guard lock(test_mutex_);
         state.test_active = test_active_;
-        state.recording = recording_path_;
+        if (recording_.is_open()) {
+            state.recording = recording_path_;
+        }
     }
     state.samples = sample_counters_.samples();
     state.test_samples = sample_counters_.test_samples();
@@ -245,16 +242,31 @@ void FileBridge::write_flight_data(const FlightData& sample) {
         sample_counters_.count(false);
         return;
     }
-    std::lock_guard lock(test_mutex_);
-    // A test stopped or started meanwhile: this sample is not part of it.
-    const bool in_test = test_active_ && test_start_ == test_start;
-    if (in_test && recording_.is_open()) {
-        recording_.write(last_json_.data(), static_cast<std::streamsize>(last_json_.size()));
-        recording_.put('\n');
-        recording_.flush();
+    std::string report;
+    {
+        std::lock_guard lock(test_mutex_);
+        // A test stopped or started meanwhile: this sample is not part of it.
+        const bool in_test = test_active_ && test_start_ == test_start;
+        // Under the lock, so that a new test's count never takes an old test's sample.
+        sample_counters_.count(in_test);
+        if (!in_test || !recording_.is_open()) {
+            return;
+        }
+        last_json_.append(platform::kLineEnd);
+        const std::error_code error = recording_.append(last_json_);
+        last_json_.resize(last_json_.size() - platform::kLineEnd.size());
+        // One report per run of failures; each later sample tries again, so
+        // the recording goes on once there is room.
+        if (error && !std::exchange(recording_failing_, true)) {
+            report = "[CUSTOM ERROR] Failed to append to recording " + recording_path_ + ": " + error.message() +
+                     " (the line was cut back; later samples are appended once there is room)";
+        } else if (!error) {
+            recording_failing_ = false;
+        }
     }
-    // Under the lock, so that a new test's count never takes an old test's sample.
-    sample_counters_.count(in_test);
+    if (!report.empty()) {
+        print_error_line(report);
+    }
 }
 
 void FileBridge::write_data_file() {
@@ -279,27 +291,51 @@ void FileBridge::write_status_file(bool connected) {
     }
 }
 
+std::string FileBridge::open_recording() {
+    recording_.close();
+    recording_path_.clear();
+    recording_failing_ = false;
+    const auto app_data = platform::app_data_folder();
+    if (!app_data) {
+        return {};  // no app-data folder: tests run unrecorded, as documented
+    }
+    const std::string folder = platform::join_path(*app_data, kAppFolderName);
+    platform::create_directories(folder);
+    std::string base = platform::join_path(folder, kRecordingPrefix);
+    base += platform::format_local_time(platform::wall_clock_seconds(), kRecordingTimePattern);
+    // Created exclusively: another bridge sharing the folder may take a name
+    // between any look and the open, and a recording is never overwritten.
+    std::error_code error;
+    for (int suffix = 1; suffix <= kMaxRecordingSuffix; ++suffix) {
+        std::string path = base;
+        if (suffix > 1) {
+            path += "_" + std::to_string(suffix);
+        }
+        path += kRecordingExtension;
+        error = recording_.create_new(path);
+        if (error != std::errc::file_exists) {
+            if (!error) {
+                recording_path_ = std::move(path);
+                return {};
+            }
+            return "[CUSTOM ERROR] Failed to create recording " + path + ": " + error.message();
+        }
+    }
+    return "[CUSTOM ERROR] Failed to create recording " + base + "_N" + std::string(kRecordingExtension) + ": " +
+           error.message();
+}
+
 bool FileBridge::start_test() {
+    std::string report;
     {
         std::lock_guard lock(test_mutex_);
-        if (recording_.is_open()) {
-            recording_.close();  // a second start ends the current recording whole
-        }
-        recording_path_.reset();
         test_active_ = true;
         test_start_ = monotonic_now_nanoseconds();
         sample_counters_.start_test();
-        if (const auto app_data = platform::app_data_folder()) {
-            const std::string folder = platform::join_path(*app_data, kAppFolderName);
-            platform::create_directory(folder);
-            const std::string start_time =
-                platform::format_local_time(platform::wall_clock_seconds(), kRecordingTimePattern);
-            std::string path = unused_recording_path(folder, start_time);
-            recording_ = platform::open_shared_output(path, std::ios::trunc);
-            if (recording_.is_open()) {
-                recording_path_ = std::move(path);
-            }
-        }
+        report = open_recording();  // a second start ends the current recording whole
+    }
+    if (!report.empty()) {
+        print_error_line(report);
     }
     const bool collecting = simconnect_.start_data_collection();
     write_status_file(simconnect_.is_connected());
@@ -315,10 +351,7 @@ void FileBridge::stop_test() {
     simconnect_.stop_data_collection();
     {
         std::lock_guard lock(test_mutex_);
-        if (recording_.is_open()) {
-            recording_.close();
-        }
-        recording_path_.reset();
+        recording_.close();
     }
     write_status_file(simconnect_.is_connected());
     print_line("[OK] Test stopped - Data saved to AppData/Velmar/");
@@ -331,6 +364,7 @@ void FileBridge::poll_command_file() {
             // Binary, so CR LF is handled alike everywhere and no byte ends the read early.
             const FileHandle file = open_file(command_file_path_, "rb");
             if (!file) {
+                untaken_command_.clear();
                 return;
             }
             char head[kCommandReadBytes];
@@ -338,16 +372,35 @@ void FileBridge::poll_command_file() {
             line = first_command_line(std::string_view(head, size));
         }
         if (line.empty()) {
+            untaken_command_.clear();
             print_line("[DEBUG] Command file empty");
+            return;
+        }
+        if (!take_command(line)) {
             return;
         }
         print_line("[DEBUG] Processing command: '" + printable_command(line) + "'");
         process_command(line);
-        // Emptied (truncated on open): the writer's sign that the command was taken.
-        const FileHandle emptied = open_file(command_file_path_, "w");
     } catch (const std::exception& error) {
         print_line(std::string("[DEBUG] Command file error: ") + error.what());
     }
+}
+
+bool FileBridge::take_command(const std::string& line) {
+    // Emptied before it runs: a command left in a file that cannot be emptied
+    // would otherwise run again at every poll.
+    const std::error_code error = platform::empty_file(command_file_path_);
+    if (!error) {
+        untaken_command_.clear();
+        return true;
+    }
+    std::string report = "[CUSTOM ERROR] Cannot empty the command file " + command_file_path_ + " (" + error.message() +
+                         "): '" + printable_command(line) + "' is not carried out until the bridge can empty it";
+    if (report != untaken_command_) {
+        print_error_line(report);
+        untaken_command_ = std::move(report);
+    }
+    return false;
 }
 
 void FileBridge::process_command(const std::string& line) {

@@ -4,12 +4,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <fstream>
 #include <mutex>
-#include <optional>
 #include <string>
+#include <string_view>
 
 #include "bridge/bridge_state.h"
+#include "platform/filesystem.h"
 #include "simconnect/simconnect_manager.h"
 
 namespace velmar {
@@ -54,6 +54,12 @@ public:
     const std::string& state_file_path() const;
 
 private:
+    // Takes the command off the file by emptying it; false (reported once per
+    // situation) when the file cannot be emptied.
+    bool take_command(const std::string& line);
+    // Opens a new recording in the app-data folder under test_mutex_; the
+    // reason when there is none.
+    std::string open_recording();
     void dispatch_loop();
     void command_loop();
     // Blocks for `duration` on the monotonic clock; only a stop request ends it early.
@@ -73,14 +79,16 @@ private:
     std::string status_file_path_;
     std::string state_file_path_;
     const BridgeOptions options_;
-    bool test_active_ = false;                   // guarded by test_mutex_
-    std::int64_t test_start_ = 0;                // monotonic nanoseconds; guarded by test_mutex_
-    std::ofstream recording_;                    // guarded by test_mutex_
-    std::optional<std::string> recording_path_;  // guarded by test_mutex_; set while recording_ is open
-    SampleCounters sample_counters_;             // atomics: counted on the dispatch thread
-    BridgeStateFile state_file_;                 // main thread only
+    bool test_active_ = false;     // guarded by test_mutex_
+    std::int64_t test_start_ = 0;  // monotonic nanoseconds; guarded by test_mutex_
+    platform::AppendFile recording_;  // guarded by test_mutex_
+    std::string recording_path_;      // guarded by test_mutex_
+    bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
+    std::string untaken_command_;     // main thread only: the last reported command file that could not be emptied
+    SampleCounters sample_counters_;  // atomics: counted on the dispatch thread
+    BridgeStateFile state_file_;      // main thread only
 
-    std::mutex test_mutex_;  // guards test_active_, test_start_, recording_
+    std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_
     std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_
     std::condition_variable stop_wakeup_;
     bool stop_requested_ = false;
