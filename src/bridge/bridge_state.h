@@ -39,22 +39,30 @@ struct BridgeState {
 // One line of JSON, members in the order of the fields above.
 std::string bridge_state_json(const BridgeState& state);
 
-// Samples counted on the sample path: two relaxed increments, nothing more.
+// Samples counted on the sample path. One thread counts, so each count is a
+// plain load and store (no locked instruction); any thread may read.
 class SampleCounters {
 public:
+    // The sample path only.
     void count(bool in_test) {
-        samples_.fetch_add(1, std::memory_order_relaxed);
+        bump(samples_);
         if (in_test) {
-            test_samples_.fetch_add(1, std::memory_order_relaxed);
+            bump(test_samples_);
         }
     }
-    void start_test() { test_samples_.store(0, std::memory_order_relaxed); }
+    // The owner's thread, serialised with count(true) by the owner's lock.
+    void start_test() { test_base_ = test_samples_.load(std::memory_order_relaxed); }
     std::uint64_t samples() const { return samples_.load(std::memory_order_relaxed); }
-    std::uint64_t test_samples() const { return test_samples_.load(std::memory_order_relaxed); }
+    // The owner's thread: samples counted in a test since start_test.
+    std::uint64_t test_samples() const { return test_samples_.load(std::memory_order_relaxed) - test_base_; }
 
 private:
+    static void bump(std::atomic<std::uint64_t>& counter) {
+        counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
     std::atomic<std::uint64_t> samples_{0};
-    std::atomic<std::uint64_t> test_samples_{0};
+    std::atomic<std::uint64_t> test_samples_{0};  // in any test, never reset
+    std::uint64_t test_base_ = 0;                 // owner's thread only
 };
 
 // Keeps bridge_state.json and the state only it needs (start, last command).

@@ -85,7 +85,7 @@ private:
     std::string recording_path_;      // guarded by test_mutex_
     bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
     std::string untaken_command_;     // main thread only: the last reported command file that could not be emptied
-    SampleCounters sample_counters_;  // atomics: counted on the dispatch thread
+    SampleCounters sample_counters_;  // counted on the dispatch thread, read on the main thread
     BridgeStateFile state_file_;      // main thread only
 
     std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_
