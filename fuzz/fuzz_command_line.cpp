@@ -33,6 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         help |= arguments[i] == "--help" && i < first;
         version |= arguments[i] == "--version" && i < first;
     }
-    if (result.reconnect != reconnect || result.help != help || result.version != version) __builtin_trap();
+    if (result.bridge.reconnect != reconnect || result.help != help || result.version != version) __builtin_trap();
     return 0;
 }

@@ -74,7 +74,7 @@ public:
 
 }  // namespace
 
-int run_bridge_mode(const CommandLine& command_line) {
+int run_bridge_mode(const std::string& portable_directory, const BridgeOptions& options) {
     // A full disk or a file-size limit loses lines, never the bridge; nor
     // does a console whose reader went away.
     platform::ignore_file_size_limit_signal();
@@ -83,12 +83,9 @@ int run_bridge_mode(const CommandLine& command_line) {
         // First of all, so that every thread started later (the console's
         // writer too) inherits the routing of the interrupt signals.
         platform::install_interrupt_handler([] { interrupt_router().on_interrupt(); });
-        FileBridge bridge;
-        bridge.setup_data_folder(command_line.portable_directory);
+        FileBridge bridge(options);
+        bridge.setup_data_folder(portable_directory);
         bridge.install_callbacks();
-        if (command_line.reconnect) {
-            bridge.enable_reconnect();
-        }
         StopOnInterrupt stop_on_interrupt(bridge);
         bridge.run();
     } catch (const std::exception& error) {

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "app/command_line.h"
+#include <string>
+
+#include "bridge/file_bridge.h"
 
 namespace velmar {
 
@@ -8,6 +10,6 @@ namespace velmar {
 // (the portable directory, or the application-data folder when empty), runs
 // it until it fails to connect (unless it reconnects) or is interrupted,
 // tears it down, and returns the exit status.
-int run_bridge_mode(const CommandLine& command_line);
+int run_bridge_mode(const std::string& portable_directory, const BridgeOptions& options);
 
 }  // namespace velmar

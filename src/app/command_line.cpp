@@ -6,17 +6,26 @@ namespace {
 
 constexpr std::string_view kFileModeFlag = "--file-mode";
 
-// Flags that are exact arguments. Those that only count before "--file-mode"
-// would otherwise turn a folder-less bridge command into something else.
-struct Flag {
-    std::string_view text;
-    bool CommandLine::*field;
-    bool before_file_mode_only;
+// Options of bridge mode: exact arguments, anywhere but in the folder
+// position right after --file-mode.
+struct BridgeFlag {
+    std::string_view name;
+    bool BridgeOptions::*field;
 };
-constexpr Flag kFlags[] = {
-    {"--reconnect", &CommandLine::reconnect, false},
-    {"--help", &CommandLine::help, true},
-    {"--version", &CommandLine::version, true},
+constexpr BridgeFlag kBridgeFlags[] = {
+    {"--atomic-files", &BridgeOptions::atomic_files},
+    {"--reconnect", &BridgeOptions::reconnect},
+};
+
+// Exact arguments that count only before --file-mode: after it they would
+// turn a folder-less bridge command into something else.
+struct EntryFlag {
+    std::string_view name;
+    bool CommandLine::*field;
+};
+constexpr EntryFlag kEntryFlags[] = {
+    {"--help", &CommandLine::help},
+    {"--version", &CommandLine::version},
 };
 
 }  // namespace
@@ -24,7 +33,7 @@ constexpr Flag kFlags[] = {
 CommandLine scan_command_line(const std::vector<std::string_view>& arguments) {
     CommandLine result;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (!result.file_mode && arguments[i] == kFileModeFlag) {
+        if (arguments[i] == kFileModeFlag && !result.file_mode) {
             result.file_mode = true;
             if (i + 1 < arguments.size()) {
                 result.portable_directory = std::string(arguments[i + 1]);
@@ -32,8 +41,13 @@ CommandLine scan_command_line(const std::vector<std::string_view>& arguments) {
             }
             continue;
         }
-        for (const Flag& flag : kFlags) {
-            if (arguments[i] == flag.text && !(flag.before_file_mode_only && result.file_mode)) {
+        for (const BridgeFlag& flag : kBridgeFlags) {
+            if (arguments[i] == flag.name) {
+                result.bridge.*flag.field = true;
+            }
+        }
+        for (const EntryFlag& flag : kEntryFlags) {
+            if (arguments[i] == flag.name && !result.file_mode) {
                 result.*flag.field = true;
             }
         }
@@ -49,6 +63,9 @@ std::string help_text() {
            "  velmar-tracker --reconnect --file-mode [DIR]\n"
            "                                          bridge that waits for the simulator and reconnects\n"
            "                                          after it quits (--reconnect may also follow DIR)\n"
+           "  velmar-tracker --atomic-files --file-mode [DIR]\n"
+           "                                          bridge that replaces the data and status files whole\n"
+           "                                          (temporary file, then rename) instead of in place\n"
            "  velmar-tracker --help | --version\n"
            "\n"
            "Files: current_flight_data.json, simconnect_status.json and python_commands.txt go to DIR,\n"

@@ -4,12 +4,14 @@
 #include <string_view>
 #include <vector>
 
+#include "bridge/file_bridge.h"
+
 namespace velmar {
 
 struct CommandLine {
     bool file_mode = false;
     std::string portable_directory;  // empty: use the application-data folder
-    bool reconnect = false;          // bridge mode waits for the simulator and reconnects after it quits
+    BridgeOptions bridge;            // --atomic-files, --reconnect
     bool help = false;
     bool version = false;
 };

@@ -5,9 +5,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
+#include <string_view>
 
+#include "bridge/bridge_state.h"
 #include "platform/filesystem.h"
 #include "simconnect/simconnect_manager.h"
 
@@ -16,20 +17,27 @@ namespace velmar {
 // How often a bridge that reconnects tries to reach the simulator.
 inline constexpr std::chrono::milliseconds kReconnectInterval{5000};
 
+struct BridgeOptions {
+    // The data and status files replaced whole (temporary file, rename)
+    // instead of rewritten in place.
+    bool atomic_files = false;
+    // Wait for the simulator at start and after it quits, trying every
+    // reconnect_interval.
+    bool reconnect = false;
+    std::chrono::milliseconds reconnect_interval = kReconnectInterval;
+};
+
 // The bridge-mode object: publishes samples and status as JSON files, records
 // tests and carries out the commands of the command file.
 class FileBridge {
 public:
-    FileBridge() = default;
+    explicit FileBridge(BridgeOptions options = {});
     ~FileBridge();
     FileBridge(const FileBridge&) = delete;
     FileBridge& operator=(const FileBridge&) = delete;
 
     void setup_data_folder(const std::string& portable_directory);
     void install_callbacks();
-    // Opt-in, before run: wait for the simulator at start and after it quits,
-    // trying every `retry_interval`.
-    void enable_reconnect(std::chrono::milliseconds retry_interval = kReconnectInterval);
     // Connects and runs both loops until request_stop; returns at once when
     // the connection fails, unless it reconnects.
     void run();
@@ -40,7 +48,8 @@ public:
     void write_data_file();
     void write_status_file(bool connected);
 
-    void start_test();
+    // False when data collection could not be requested.
+    bool start_test();
     void stop_test();
 
     void poll_command_file();
@@ -49,6 +58,7 @@ public:
     const std::string& data_file_path() const;
     const std::string& command_file_path() const;
     const std::string& status_file_path() const;
+    const std::string& state_file_path() const;
 
 private:
     // Takes the command off the file by emptying it; false (reported once per
@@ -70,6 +80,10 @@ private:
     void reconnect_when_due();
     // Reconnecting only: a test does not outlive its simulator.
     void end_test_of_closed_session();
+    BridgeState current_state();
+    // Writes bridge_state.json when something changed or a heartbeat is due.
+    void publish_state();
+    void write_exchange_file(const std::string& path, std::string_view text) const;
 
     SimConnectManager simconnect_;
     std::atomic<bool> running_{false};
@@ -77,20 +91,22 @@ private:
     std::string data_file_path_;  // set before any thread starts, read-only after
     std::string command_file_path_;
     std::string status_file_path_;
-    bool test_active_ = false;     // guarded by test_mutex_
-    std::int64_t test_start_ = 0;  // monotonic nanoseconds; guarded by test_mutex_
+    std::string state_file_path_;
+    const BridgeOptions options_;
+    bool test_active_ = false;        // guarded by test_mutex_
+    std::int64_t test_start_ = 0;     // monotonic nanoseconds; guarded by test_mutex_
     platform::AppendFile recording_;  // guarded by test_mutex_
     std::string recording_path_;      // guarded by test_mutex_
     bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
     std::string untaken_command_;     // main thread only: the last reported command file that could not be emptied
+    SampleCounters sample_counters_;  // counted on the dispatch thread, read on the main thread
+    BridgeStateFile state_file_;      // main thread only
 
     std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_
     std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_
     std::condition_variable stop_wakeup_;
     bool stop_requested_ = false;
 
-    // Set before run, read-only after; empty: no reconnecting.
-    std::optional<std::chrono::milliseconds> reconnect_interval_;
     std::chrono::steady_clock::time_point next_connect_attempt_;  // main thread only
 };
 
