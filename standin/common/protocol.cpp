@@ -1,8 +1,8 @@
 #include "protocol.h"
 
 #include <algorithm>
-#include <utility>
 #include <type_traits>
+#include <utility>
 
 namespace velmar::standin::protocol {
 

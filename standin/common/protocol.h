@@ -234,7 +234,7 @@ inline constexpr std::size_t kOpenPacketBytes = 296;
 // Private: the Open arguments that the simulator's Open packet has no room for.
 struct Hello {
     std::uint32_t extension = kExtensionVersion;
-    std::uint32_t window = 0;        // 1 when a window handle was given
+    std::uint32_t window = 0;  // 1 when a window handle was given
     std::uint32_t user_event = 0;
     std::uint32_t event_handle = 0;  // 1 when an event handle was given
     std::uint32_t config_index = 0;
