@@ -238,6 +238,7 @@ struct Hello {
     std::uint32_t user_event = 0;
     std::uint32_t event_handle = 0;  // 1 when an event handle was given
     std::uint32_t config_index = 0;
+    std::uint32_t null_name = 0;  // 1 when the name was a null pointer (Open sent it empty)
 };
 
 std::uint32_t read_u32(const std::uint8_t* bytes);

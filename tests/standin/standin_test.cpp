@@ -200,7 +200,11 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
     SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, sizeof gallons, &gallons);
     unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7, 8};
     SimConnect_SetDataOnSimObject(h, 0, 0, 1, 2, 4, bytes);
+    SimConnect_SetDataOnSimObject(h, 0, 0, 0, 1, 4, nullptr);
     SimConnect_Close(h);
+    HANDLE nameless = nullptr;
+    SimConnect_Open(&nameless, nullptr, nullptr, 0, nullptr, 0);
+    SimConnect_Close(nameless);
     // Each line is on disk before its call returns.
     EXPECT_EQ(standin.log_lines(),
               (Texts{
@@ -217,6 +221,9 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
                   "SimConnect_TransmitClientEvent 0 4 4294967295 1 16 -> 0",
                   "SimConnect_SetDataOnSimObject 103 0 0 0 8 0000000000803a40 -> 0",
                   "SimConnect_SetDataOnSimObject 0 0 1 2 4 0102030405060708 -> 0",
+                  "SimConnect_SetDataOnSimObject 0 0 0 1 4 null -> 0",
+                  "SimConnect_Close -> 0",
+                  "SimConnect_Open null 0 0 0 0 -> 0",
                   "SimConnect_Close -> 0",
               }));
 }
