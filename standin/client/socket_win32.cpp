@@ -92,6 +92,16 @@ std::ptrdiff_t receive_some(Socket socket, std::uint8_t* data, std::size_t size)
     return got < 0 ? -1 : static_cast<std::ptrdiff_t>(got);
 }
 
+bool wait_readable(Socket socket, std::chrono::milliseconds timeout) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(to_native(socket), &readable);
+    timeval limit{};
+    limit.tv_sec = static_cast<long>(timeout.count() / 1000);
+    limit.tv_usec = static_cast<long>((timeout.count() % 1000) * 1000);
+    return ::select(0, &readable, nullptr, nullptr, &limit) != 0;
+}
+
 void shutdown_both(Socket socket) { ::shutdown(to_native(socket), SD_BOTH); }
 
 void close_socket(Socket socket) { ::closesocket(to_native(socket)); }
