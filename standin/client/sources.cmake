@@ -1,6 +1,7 @@
-# The substitute SimConnect client library: the SDK's C API over loopback TCP
-# to sim-standin. One socket file per platform behind socket.h.
+# The substitute SimConnect client library: the SDK's C API over TCP or the
+# named pipe. One socket file per platform behind socket.h; config.cpp chooses where.
 add_library(simconnect_substitute STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/config.cpp
     ${CMAKE_CURRENT_LIST_DIR}/connection.cpp
     ${CMAKE_CURRENT_LIST_DIR}/simconnect_api.cpp)
 if(WIN32)

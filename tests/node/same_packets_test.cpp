@@ -1,0 +1,81 @@
+// Byte for byte: the bridge makes every call it knows against one stand-in;
+// node-simconnect (an independent client, run unmodified) makes the same
+// calls, read from that call log, against another. Each packet must be the
+// same but for the send id, and both call logs the same.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "faults/fault_support.h"
+
+namespace velmar::test {
+namespace {
+
+struct Packet {
+    int connection;
+    std::string hex;  // lowercase, the send id (bytes 12 to 15) blanked
+};
+
+constexpr std::size_t kSendIdHexOffset = 24;
+constexpr std::size_t kHeaderHexSize = 32;
+// Client packets have 0xF0000000 in the type's high bits.
+constexpr std::string_view kTypeMarker = "f0";
+constexpr std::size_t kTypeHighByteHexOffset = 22;
+
+std::vector<Packet> packets(const std::filesystem::path& log) {
+    std::vector<Packet> found;
+    for (const std::string& line : split_lines(read_file(log))) {
+        const std::size_t blank = line.find(' ');
+        Packet packet{std::stoi(line.substr(0, blank)), line.substr(blank + 1)};
+        if (packet.hex.size() < kHeaderHexSize) {
+            ADD_FAILURE() << "short packet: " << line;
+            continue;
+        }
+        // Our client's private acknowledgement request is no SimConnect call.
+        if (packet.hex.substr(kTypeHighByteHexOffset, 2) != kTypeMarker) continue;
+        packet.hex.replace(kSendIdHexOffset, 8, "........");
+        found.push_back(packet);
+    }
+    return found;
+}
+
+TEST(SamePackets, EveryCallOfTheBridgeMatchesNodeSimconnectByteForByte) {
+    ScratchDir logs;
+    BridgeOptions options;
+    options.standin_arguments = {"--packet-log", (logs.path() / "ours").string()};
+    BridgeRun run(options);
+    // Every command word, so every call the bridge makes; then a clean end.
+    ASSERT_TRUE(run.start_connected()) << run.bridge->output();
+    for (const CommandWord& command : kCommandWords) {
+        ASSERT_TRUE(run.command(command.word, command.lines.back())) << command.word;
+    }
+    ASSERT_TRUE(eventually([&] {
+        const Lines lines = run.standin.log_lines();
+        return std::any_of(lines.begin(), lines.end(),
+                           [](const std::string& line) { return line.find("\"AircraftLoaded\"") != std::string::npos; });
+    }));
+    ASSERT_TRUE(run.interrupt_cleanly());
+    const Lines ours = run.standin.log_lines();
+    ASSERT_EQ(ours.back(), "SimConnect_Close -> 0");
+    ASSERT_EQ(std::count_if(ours.begin(), ours.end(), [](const std::string& line) {
+                  return line.starts_with("SimConnect_Open ");
+              }), 1);
+
+    Standin judged({"--packet-log", (logs.path() / "theirs").string()});
+    Process replay({VELMAR_NODE_PROGRAM, VELMAR_NODE_DIR "/replay_calls.js", run.standin.log_path(),
+                    std::to_string(judged.port()), judged.log_path()});
+    ASSERT_EQ(replay.wait(60s), 0) << replay.output() << replay.error_output();
+    EXPECT_EQ(judged.log_lines(), ours);
+
+    const std::vector<Packet> mine = packets(logs.path() / "ours");
+    const std::vector<Packet> theirs = packets(logs.path() / "theirs");
+    ASSERT_EQ(mine.size() + 1, ours.size()) << "one packet per call but Close";
+    ASSERT_EQ(theirs.size(), mine.size());
+    for (std::size_t i = 0; i < mine.size(); ++i) {
+        EXPECT_EQ(mine[i].hex, theirs[i].hex) << ours[i];
+    }
+}
+
+}  // namespace
+}  // namespace velmar::test
