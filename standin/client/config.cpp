@@ -4,8 +4,6 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string_view>
 
@@ -150,10 +148,14 @@ net::Socket connect_to_simulator(std::uint32_t config_index, std::chrono::millis
         return net::kNoSocket;
     };
     if (!sources.port_variable || sources.port_variable->empty()) {
-        std::ifstream file(kConfigFileName, std::ios::binary);
-        if (file.is_open()) {
-            sources.config_text = std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-            if (file.bad()) return refuse(std::string(kConfigFileName) + ": cannot be read");
+        if (std::FILE* file = std::fopen(kConfigFileName, "rb")) {
+            std::string text;
+            char chunk[4096];
+            for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, got);
+            const bool failed = std::ferror(file) != 0;
+            std::fclose(file);
+            if (failed) return refuse(std::string(kConfigFileName) + ": cannot be read");
+            sources.config_text = std::move(text);
         }
     }
 
