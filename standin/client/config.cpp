@@ -124,7 +124,7 @@ EndpointChoice choose_endpoints(const EndpointSources& sources) {
     if (sources.port_variable && !sources.port_variable->empty()) {
         const std::optional<std::uint16_t> port = parse_port(*sources.port_variable);
         if (!port) {
-            return failure(std::string(kPortVariable) + "=" + *sources.port_variable +
+            return failure(std::string(protocol::kPortVariable) + "=" + *sources.port_variable +
                            " is not a port number (1 to 65535)");
         }
         return {{loopback(*port)}, {}};
@@ -132,14 +132,14 @@ EndpointChoice choose_endpoints(const EndpointSources& sources) {
     if (sources.config_text) return from_config(*sources.config_text, sources.config_index);
     // Without a simulator running the pipe is absent; the stand-in's default
     // port is tried next.
-    if (sources.windows) return {{PipeEndpoint{kSimulatorPipe}, loopback(kDefaultStandinPort)}, {}};
-    return {{loopback(kDefaultStandinPort)}, {}};
+    if (sources.windows) return {{PipeEndpoint{kSimulatorPipe}, loopback(protocol::kDefaultPort)}, {}};
+    return {{loopback(protocol::kDefaultPort)}, {}};
 }
 
 net::Socket connect_to_simulator(std::uint32_t config_index, std::chrono::milliseconds timeout,
                                  std::chrono::milliseconds send_timeout) {
     EndpointSources sources;
-    sources.port_variable = net::environment_value(kPortVariable);
+    sources.port_variable = net::environment_value(protocol::kPortVariable);
     sources.config_index = config_index;
     sources.windows = net::kHasNamedPipes;
     const auto refuse = [](const std::string& why) {

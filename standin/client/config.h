@@ -13,14 +13,13 @@
 #include <variant>
 #include <vector>
 
+#include "protocol.h"
 #include "socket.h"
 
 namespace velmar::standin {
 
-inline constexpr const char* kPortVariable = "SIMCONNECT_STANDIN_PORT";
 inline constexpr const char* kConfigFileName = "SimConnect.cfg";
 inline constexpr const char* kSimulatorPipe = "\\\\.\\pipe\\Microsoft Flight Simulator\\SimConnect";
-inline constexpr std::uint16_t kDefaultStandinPort = 47474;
 
 struct TcpEndpoint {
     net::Family family = net::Family::IPv4;

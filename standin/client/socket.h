@@ -37,6 +37,10 @@ bool send_all(Socket socket, const std::uint8_t* data, std::size_t size);
 // Blocks until some bytes arrive: their count, 0 at the peer's end, or -1 on error.
 std::ptrdiff_t receive_some(Socket socket, std::uint8_t* data, std::size_t size);
 
+// Waits until a receive would not block (bytes, the peer's end or an error);
+// false when `timeout` passes first.
+bool wait_readable(Socket socket, std::chrono::milliseconds timeout);
+
 // Wakes a receive blocked on the socket; the socket stays open.
 void shutdown_both(Socket socket);
 void close_socket(Socket socket);

@@ -110,6 +110,15 @@ std::ptrdiff_t receive_some(Socket socket, std::uint8_t* data, std::size_t size)
     }
 }
 
+bool wait_readable(Socket socket, std::chrono::milliseconds timeout) {
+    pollfd entry{to_fd(socket), POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&entry, 1, static_cast<int>(timeout.count()));
+    } while (ready < 0 && errno == EINTR);
+    return ready != 0;
+}
+
 void shutdown_both(Socket socket) { ::shutdown(to_fd(socket), SHUT_RDWR); }
 
 void close_socket(Socket socket) { ::close(to_fd(socket)); }

@@ -4,9 +4,12 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "socket.h"
 
@@ -71,14 +74,25 @@ Socket connect_address(const addrinfo& address, std::chrono::milliseconds timeou
 }
 
 // A named-pipe client end. Its I/O is overlapped so that shutdown_both can
-// wake a blocked read without racing it, and a send can time out.
+// wake a blocked read without racing it, a send can time out, and a wait for
+// bytes can end at a deadline: one read at a time is kept in flight into
+// `inbox`, and receives hand out what it brought.
 struct PipeStream {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    HANDLE stop = nullptr;        // manual reset; set by shutdown_both
-    HANDLE read_done = nullptr;   // the receiver thread's
-    HANDLE write_done = nullptr;  // guarded by write_mutex
+    HANDLE stop = nullptr;  // manual reset; set by shutdown_both
     DWORD send_timeout_ms = INFINITE;
-    std::mutex write_mutex;  // one overlapped write at a time
+
+    // The receiving thread's alone.
+    HANDLE read_done = nullptr;
+    OVERLAPPED read{};
+    bool read_pending = false;
+    std::vector<std::uint8_t> inbox = std::vector<std::uint8_t>(64 * 1024);
+    std::size_t inbox_begin = 0;
+    std::size_t inbox_end = 0;
+    int ended = 0;  // 0 open, 1 the peer's end, -1 an error or a shutdown
+
+    std::mutex write_mutex;        // one overlapped write at a time
+    HANDLE write_done = nullptr;  // guarded by write_mutex
 };
 
 // Kernel handles and sockets are multiples of four, so a set low bit marks a
@@ -91,6 +105,11 @@ PipeStream* as_pipe(Socket socket) {
 }
 
 void close_pipe(PipeStream* pipe) {
+    if (pipe->read_pending) {
+        DWORD ignored = 0;
+        ::CancelIoEx(pipe->handle, &pipe->read);
+        ::GetOverlappedResult(pipe->handle, &pipe->read, &ignored, TRUE);
+    }
     for (HANDLE event : {pipe->stop, pipe->read_done, pipe->write_done}) {
         if (event != nullptr) ::CloseHandle(event);
     }
@@ -98,18 +117,17 @@ void close_pipe(PipeStream* pipe) {
     delete pipe;
 }
 
-// Waits for an overlapped operation; false (the operation cancelled) when
-// `stop` is set first or `timeout_ms` passes.
-bool finish_overlapped(PipeStream& pipe, OVERLAPPED& operation, DWORD timeout_ms, DWORD& transferred) {
+// Waits up to `timeout_ms` for `operation`: 1 done, 0 still running, -1
+// cancelled because `stop` was set.
+int wait_overlapped(PipeStream& pipe, OVERLAPPED& operation, DWORD timeout_ms) {
     const HANDLE events[2] = {operation.hEvent, pipe.stop};
     const DWORD woken = ::WaitForMultipleObjects(2, events, FALSE, timeout_ms);
-    if (woken != WAIT_OBJECT_0) {
-        ::CancelIoEx(pipe.handle, &operation);
-        ::GetOverlappedResult(pipe.handle, &operation, &transferred, TRUE);
-        return false;
-    }
-    return ::GetOverlappedResult(pipe.handle, &operation, &transferred, FALSE) != FALSE ||
-           ::GetLastError() == ERROR_MORE_DATA;  // a message-mode pipe: the rest comes with the next read
+    if (woken == WAIT_OBJECT_0) return 1;
+    if (woken == WAIT_TIMEOUT) return 0;
+    DWORD ignored = 0;
+    ::CancelIoEx(pipe.handle, &operation);
+    ::GetOverlappedResult(pipe.handle, &operation, &ignored, TRUE);
+    return -1;
 }
 
 bool send_pipe(PipeStream& pipe, const std::uint8_t* data, std::size_t size) {
@@ -118,29 +136,67 @@ bool send_pipe(PipeStream& pipe, const std::uint8_t* data, std::size_t size) {
         const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
         OVERLAPPED operation{};
         operation.hEvent = pipe.write_done;
-        DWORD written = 0;
         if (!::WriteFile(pipe.handle, data, chunk, nullptr, &operation) && ::GetLastError() != ERROR_IO_PENDING) {
             return false;
         }
-        if (!finish_overlapped(pipe, operation, pipe.send_timeout_ms, written) || written == 0) return false;
+        const int done = wait_overlapped(pipe, operation, pipe.send_timeout_ms);
+        DWORD written = 0;
+        if (done == 0) {  // the peer reads nothing: give the write up
+            ::CancelIoEx(pipe.handle, &operation);
+            ::GetOverlappedResult(pipe.handle, &operation, &written, TRUE);
+            return false;
+        }
+        if (done < 0 || !::GetOverlappedResult(pipe.handle, &operation, &written, FALSE) || written == 0) return false;
         data += written;
         size -= written;
     }
     return true;
 }
 
-std::ptrdiff_t receive_pipe(PipeStream& pipe, std::uint8_t* data, std::size_t size) {
-    const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-    OVERLAPPED operation{};
-    operation.hEvent = pipe.read_done;
-    DWORD got = 0;
-    if (!::ReadFile(pipe.handle, data, chunk, nullptr, &operation)) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_BROKEN_PIPE) return 0;
-        if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return -1;
+// Waits up to `timeout_ms` until the inbox holds bytes or the pipe ended;
+// false when the time passed first.
+bool fill_inbox(PipeStream& pipe, DWORD timeout_ms) {
+    while (pipe.inbox_begin == pipe.inbox_end && pipe.ended == 0) {
+        if (!pipe.read_pending) {
+            pipe.read = OVERLAPPED{};
+            pipe.read.hEvent = pipe.read_done;
+            const BOOL started = ::ReadFile(pipe.handle, pipe.inbox.data(), static_cast<DWORD>(pipe.inbox.size()),
+                                            nullptr, &pipe.read);
+            const DWORD error = started ? ERROR_SUCCESS : ::GetLastError();
+            if (!started && error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) {
+                pipe.ended = error == ERROR_BROKEN_PIPE ? 1 : -1;
+                break;
+            }
+            pipe.read_pending = true;
+        }
+        const int done = wait_overlapped(pipe, pipe.read, timeout_ms);
+        if (done == 0) return false;
+        pipe.read_pending = false;
+        if (done < 0) {
+            pipe.ended = -1;
+            break;
+        }
+        DWORD got = 0;
+        // A message-mode pipe reports the rest of a long message as more data.
+        if (!::GetOverlappedResult(pipe.handle, &pipe.read, &got, FALSE) && ::GetLastError() != ERROR_MORE_DATA) {
+            pipe.ended = ::GetLastError() == ERROR_BROKEN_PIPE ? 1 : -1;
+            break;
+        }
+        pipe.inbox_begin = 0;
+        pipe.inbox_end = got;
     }
-    if (finish_overlapped(pipe, operation, INFINITE, got)) return static_cast<std::ptrdiff_t>(got);
-    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    return true;
+}
+
+bool wait_pipe_readable(PipeStream& pipe, DWORD timeout_ms) { return fill_inbox(pipe, timeout_ms); }
+
+std::ptrdiff_t receive_pipe(PipeStream& pipe, std::uint8_t* data, std::size_t size) {
+    fill_inbox(pipe, INFINITE);
+    if (pipe.inbox_begin == pipe.inbox_end) return pipe.ended > 0 ? 0 : -1;
+    const std::size_t count = std::min(size, pipe.inbox_end - pipe.inbox_begin);
+    std::memcpy(data, pipe.inbox.data() + pipe.inbox_begin, count);
+    pipe.inbox_begin += count;
+    return static_cast<std::ptrdiff_t>(count);
 }
 
 }  // namespace
@@ -211,6 +267,17 @@ std::ptrdiff_t receive_some(Socket socket, std::uint8_t* data, std::size_t size)
     const int chunk = size > 0x10000000 ? 0x10000000 : static_cast<int>(size);
     const int got = ::recv(to_native(socket), reinterpret_cast<char*>(data), chunk, 0);
     return got < 0 ? -1 : static_cast<std::ptrdiff_t>(got);
+}
+
+bool wait_readable(Socket socket, std::chrono::milliseconds timeout) {
+    if (PipeStream* pipe = as_pipe(socket)) return wait_pipe_readable(*pipe, static_cast<DWORD>(timeout.count()));
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(to_native(socket), &readable);
+    timeval limit{};
+    limit.tv_sec = static_cast<long>(timeout.count() / 1000);
+    limit.tv_usec = static_cast<long>((timeout.count() % 1000) * 1000);
+    return ::select(0, &readable, nullptr, nullptr, &limit) != 0;
 }
 
 void shutdown_both(Socket socket) {

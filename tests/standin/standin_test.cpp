@@ -20,12 +20,12 @@
 
 #include "simconnect/sample_definition.h"
 #include "support/process.h"
-#include "wire.h"
+#include "protocol.h"
 
 namespace velmar::test {
 namespace {
 
-namespace wire = standin::wire;
+namespace protocol = standin::protocol;
 
 // Points clients opened from now on at `standin`.
 void reach(const Standin& standin) { ::setenv("SIMCONNECT_STANDIN_PORT", std::to_string(standin.port()).c_str(), 1); }
@@ -417,7 +417,8 @@ TEST(StandinGone, KilledTheClientGetsOneQuitAfterWhatWasWaitingThenFailuresAndNo
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
 }
 
-// A raw connection to the stand-in, closed with the object.
+// A connection that speaks the protocol byte by byte, as a client other than
+// ours would (no acknowledgements asked for); closed with the object.
 class RawClient {
 public:
     explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
@@ -432,52 +433,170 @@ public:
         return connected_ &&
                ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
     }
+    // The next record, framed by its dwSize; empty when none comes in time or the connection ends.
+    Received record(std::chrono::milliseconds timeout = 10s) {
+        while (pending_.size() < 4 || pending_.size() < protocol::read_u32(pending_.data())) {
+            if (!receive(timeout)) return {};
+        }
+        const std::size_t size = protocol::read_u32(pending_.data());
+        Received record{{pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(size)}};
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(size));
+        return record;
+    }
     // True when the stand-in closes the connection (whatever it sent before) in time.
     bool closed_by_peer() {
-        for (pollfd entry{fd_, POLLIN, 0}; ::poll(&entry, 1, 10000) > 0;) {
-            std::uint8_t buffer[4096];
-            if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+        while (receive(10s)) {
         }
-        return false;
+        return ended_;
     }
 
 private:
+    bool receive(std::chrono::milliseconds timeout) {
+        pollfd entry{fd_, POLLIN, 0};
+        if (ended_ || ::poll(&entry, 1, static_cast<int>(timeout.count())) <= 0) return false;
+        std::uint8_t buffer[4096];
+        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            ended_ = true;
+            return false;
+        }
+        pending_.insert(pending_.end(), buffer, buffer + got);
+        return true;
+    }
+
     int fd_;
     bool connected_ = false;
+    bool ended_ = false;
+    std::vector<std::uint8_t> pending_;
 };
 
-std::vector<std::uint8_t> open_frame(std::uint32_t version = wire::kProtocolVersion, bool whole = true) {
-    wire::Writer writer(wire::Kind::Open);
-    writer.u32(1).u32(version).text("raw");
-    if (whole) writer.flag(false).u32(0).flag(false).u32(0);
-    return std::move(writer).finish();
+std::vector<std::uint8_t> open_packet(std::uint32_t send_id, std::uint32_t version = protocol::kProtocolFsxSp2) {
+    protocol::Open open;
+    open.protocol = version;
+    open.application_name.value = "raw";
+    auto packet = protocol::encode(open);
+    protocol::stamp_send_id(packet, send_id);
+    return packet;
 }
 
-std::vector<std::uint8_t> call_frame(wire::Kind kind) {
-    wire::Writer writer(kind);
-    writer.u32(2).u32(3).text("AircraftLoaded");
-    return std::move(writer).finish();
+std::vector<std::uint8_t> call_packet(std::uint32_t send_id, const protocol::Call& call) {
+    auto packet = protocol::encode(call);
+    protocol::stamp_send_id(packet, send_id);
+    return packet;
+}
+
+std::vector<std::uint8_t> state_packet(std::uint32_t send_id, const char* name = "AircraftLoaded") {
+    return call_packet(send_id, protocol::RequestSystemState{3, {name, false}});
+}
+
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> first, const std::vector<std::uint8_t>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        constexpr char kDigits[] = "0123456789abcdef";
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xf];
+    }
+    return text;
+}
+
+TEST(StandinProtocol, OtherClientsOpenWithEachEncodingAndHearExceptionsNotAnswers) {
+    ScratchDir scratch;
+    const std::string packets = (scratch.path() / "packets.log").string();
+    Standin standin({"--packet-log", packets});
+    std::vector<std::string> packet_lines;
+    // The FSX SP2, 2020 and 2024 encodings are accepted; the 2020 simulator's values come back, all 308 bytes.
+    for (const std::uint32_t version : {4u, 5u, 6u}) {
+        RawClient raw(standin.port());
+        const auto open = open_packet(7, version);
+        ASSERT_TRUE(raw.send(open));
+        packet_lines.push_back(std::to_string(packet_lines.size() + 1) + " " + hex(open));
+        const Received record = raw.record();
+        ASSERT_EQ(record.bytes.size(), 308u) << version;
+        const auto answer = record.as<SIMCONNECT_RECV_OPEN>();
+        EXPECT_EQ(std::string(answer.szApplicationName), "KittyHawk");
+        EXPECT_EQ((std::vector<DWORD>{answer.dwApplicationVersionMajor, answer.dwApplicationVersionMinor,
+                                      answer.dwApplicationBuildMajor, answer.dwApplicationBuildMinor,
+                                      answer.dwSimConnectVersionMajor, answer.dwSimConnectVersionMinor,
+                                      answer.dwSimConnectBuildMajor, answer.dwSimConnectBuildMinor}),
+                  (std::vector<DWORD>{11, 0, 282174, 999, 11, 0, 62651, 3}));
+    }
+
+    // An older protocol: VERSION_MISMATCH for the Open's send id, then the stand-in hangs up.
+    {
+        RawClient raw(standin.port());
+        ASSERT_TRUE(raw.send(open_packet(1, 3)));
+        const auto exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
+        EXPECT_EQ(std::vector<DWORD>({exception.dwID, exception.dwException, exception.dwSendID}),
+                  std::vector<DWORD>({SIMCONNECT_RECV_ID_EXCEPTION, SIMCONNECT_EXCEPTION_VERSION_MISMATCH, 1}));
+        EXPECT_TRUE(raw.closed_by_peer());
+    }
+
+    // No answers to calls: the records they cause, exceptions with the send id and parameter index, and
+    // `fail` as an exception too. The call log shows the calls as it does for our client.
+    RawClient raw(standin.port());
+    ASSERT_TRUE(raw.send(open_packet(0) + state_packet(1) + state_packet(2, "NoSuchState")));
+    EXPECT_EQ(raw.record().id(), SIMCONNECT_RECV_ID_OPEN);
+    EXPECT_EQ(raw.record().text(), "state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg");
+    auto exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
+    EXPECT_EQ(std::vector<DWORD>({exception.dwException, exception.dwSendID, exception.dwIndex}),
+              std::vector<DWORD>({SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, 2, 2}));
+    standin.control("fail SimConnect_RequestSystemState 5 1");
+    ASSERT_TRUE(raw.send(state_packet(3) + call_packet(4, protocol::SetNotificationGroupPriority{9, 1})));
+    exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
+    EXPECT_EQ(std::vector<DWORD>({exception.dwException, exception.dwSendID}),
+              std::vector<DWORD>({SIMCONNECT_EXCEPTION_ERROR, 3}));
+    exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
+    EXPECT_EQ(std::vector<DWORD>({exception.dwException, exception.dwSendID, exception.dwIndex}),
+              std::vector<DWORD>({SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, 4, 1}));
+    standin.control("event 6 1");
+    EXPECT_EQ(raw.record().text(), "event 6 1");  // nothing else came in between
+    const Texts log = standin.log_lines();
+    EXPECT_EQ(Texts(log.end() - 5, log.end()), (Texts{
+                                                   "SimConnect_Open \"raw\" 0 0 0 0 -> 0",
+                                                   "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0",
+                                                   "SimConnect_RequestSystemState 3 \"NoSuchState\" -> 0",
+                                                   "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
+                                                   "SimConnect_SetNotificationGroupPriority 9 1 -> 0",
+                                               }));
+    // The packet log holds every packet as it arrived, by connection.
+    const Texts logged = split_lines(read_file(packets));
+    ASSERT_GE(logged.size(), 8u);
+    EXPECT_EQ(Texts(logged.begin(), logged.begin() + 3), packet_lines);
+    EXPECT_EQ(logged.back(), "5 " + hex(call_packet(4, protocol::SetNotificationGroupPriority{9, 1})));
 }
 
 TEST(StandinGarbage, ClientsSendingGarbageOrVanishingMidCallAreDroppedAndTheOthersServed) {
     Standin standin;
     Client good(standin, "good");
-    auto twice = open_frame();
-    const auto second = open_frame();
-    twice.insert(twice.end(), second.begin(), second.end());
+    auto unmarked = state_packet(2);
+    unmarked[11] = 0;
+    auto short_open = open_packet(1);
+    short_open.resize(100);
+    protocol::write_u32(short_open.data(), 100);
+    auto short_call = state_packet(2);
+    short_call.resize(20);
+    protocol::write_u32(short_call.data(), 20);
     const std::pair<std::vector<std::uint8_t>, std::string> rows[] = {
-        {{0xff, 0xff, 0xff, 0xff, 1, 2, 3}, "a frame of 4294967295 bytes"},
-        {call_frame(static_cast<wire::Kind>(999)), "an unknown call 999"},
-        {call_frame(wire::Kind::RequestSystemState), "a call before open"},
-        {open_frame(wire::kProtocolVersion, false), "a malformed SimConnect_Open"},
-        {open_frame(99), "protocol version 99"},
-        {twice, "a second open"},
+        {{0xff, 0xff, 0xff, 0xff, 1, 2, 3}, "dropped a client: a packet of 4294967295 bytes"},
+        {{8, 0, 0, 0, 4, 0, 0, 0}, "dropped a client: a packet of 8 bytes"},
+        {open_packet(1) + unmarked, "dropped a client: a packet of type 0x35"},
+        {state_packet(1), "dropped a client: a packet before open"},
+        {short_open, "dropped a client: a malformed open of 100 bytes"},
+        {open_packet(1, 99), "refused an open of protocol version 99"},
+        {open_packet(1) + open_packet(2), "dropped a client: a second open"},
+        {open_packet(1) + short_call, "dropped a client: a malformed SimConnect_RequestSystemState"},
+        {open_packet(1) + protocol::encode_close(), "dropped a client: a private packet without hello"},
     };
     for (const auto& [bytes, reason] : rows) {
         RawClient raw(standin.port());
         ASSERT_TRUE(raw.send(bytes)) << reason;
         EXPECT_TRUE(raw.closed_by_peer()) << reason;
-        EXPECT_TRUE(standin.process().wait_for_error_output("sim-standin: dropped a client: " + reason + "\n"))
+        EXPECT_TRUE(standin.process().wait_for_error_output("sim-standin: " + reason + "\n"))
             << standin.process().error_output();
         EXPECT_EQ(request_state(good.handle()), S_OK) << reason;
     }
@@ -486,14 +605,14 @@ TEST(StandinGarbage, ClientsSendingGarbageOrVanishingMidCallAreDroppedAndTheOthe
     const auto logged = standin.log_lines().size();
     {
         RawClient raw(standin.port());
-        ASSERT_TRUE(raw.send(open_frame()));
-        ASSERT_TRUE(standin.wait_for_log_lines(logged + 1));
-        auto half = call_frame(wire::Kind::RequestSystemState);
+        ASSERT_TRUE(raw.send(open_packet(1) + state_packet(2)));
+        ASSERT_TRUE(standin.wait_for_log_lines(logged + 2));
+        auto half = state_packet(3);
         half.resize(half.size() / 2);
         ASSERT_TRUE(raw.send(half));
     }
-    ASSERT_TRUE(RawClient(standin.port()).send(open_frame()));
-    ASSERT_TRUE(standin.wait_for_log_lines(logged + 2));
+    ASSERT_TRUE(RawClient(standin.port()).send(open_packet(1)));
+    ASSERT_TRUE(standin.wait_for_log_lines(logged + 3));  // the Open of a client gone at once still counts
     standin.control("event 5");
     EXPECT_EQ(texts(good.collect(kEventId), kEventId), Texts{"event 5 0"});
     EXPECT_EQ(request_state(good.handle()), S_OK);
@@ -513,7 +632,8 @@ TEST(StandinHung, CallsAndOpensGiveUpAndTheClientCountsItGone) {
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
 }
 
-const std::string kUsage = "usage: sim-standin [--port N] [--rate HZ] [--aircraft PATH] [--log FILE] [--script FILE]";
+const std::string kUsage =
+    "usage: sim-standin [--port N] [--rate HZ] [--aircraft PATH] [--log FILE] [--packet-log FILE] [--script FILE]";
 
 TEST(StandinProcess, FirstLineEchoesAndBadControlLinesThatStopNothing) {
     ScratchDir scratch;
