@@ -32,6 +32,13 @@ async function connect(protocol = nsc.Protocol.FSX_SP2) {
     return { recvOpen, handle, seen };
 }
 
+// `count` doubles of a data record's block, from its `first`.
+function doubles(record, count, first = 0) {
+    record.dataStart ??= record.data.getOffset();
+    record.data.setOffset(record.dataStart + 8 * first);
+    return Array.from({ length: count }, () => record.data.readFloat64());
+}
+
 function arrived(list, predicate, what) {
     return eventually(() => list.find(predicate), what);
 }
@@ -72,10 +79,7 @@ test('registers the nine sample variables, gets every changed frame and decodes 
         2, 0, nsc.SimConnectConstants.OBJECT_ID_USER, nsc.SimConnectPeriod.VISUAL_FRAME,
         nsc.DataRequestFlag.DATA_REQUEST_FLAG_CHANGED,
     );
-    const altitude = (record) => {
-        record.data.setOffset(0);
-        return record.data.readFloat64();
-    };
+    const altitude = (record) => doubles(record, 1)[0];
     // The aircraft climbs: each frame's record differs from the one before.
     await eventually(() => seen.simObjectData.length >= 3, 'three frames');
     const [first, second] = seen.simObjectData;
@@ -86,11 +90,7 @@ test('registers the nine sample variables, gets every changed frame and decodes 
     const expected = [1500.25, -3, 0, 359.5, NaN, Infinity, -Infinity, 47.25, -122.5];
     await arrived(
         seen.simObjectData,
-        (record) => {
-            record.data.setOffset(0);
-            const values = expected.map(() => record.data.readFloat64());
-            return values.every((value, i) => Object.is(value, expected[i]));
-        },
+        (record) => doubles(record, 9).every((value, i) => Object.is(value, expected[i])),
         'the sample line decoded',
     );
     handle.close();
@@ -153,8 +153,7 @@ test('writes an INITPOSITION: the call log shows it and the aircraft is there', 
     await standin.control('freeze on');
     handle.requestDataOnSimObject(5, 1, 0, nsc.SimConnectPeriod.VISUAL_FRAME);
     const record = await arrived(seen.simObjectData, (r) => r.requestID === 5, 'the position read back');
-    record.data.setOffset(56);
-    assert.deepEqual([record.data.readFloat64(), record.data.readFloat64()], [47.4375, 11.9375]);
+    assert.deepEqual(doubles(record, 2, 7), [47.4375, 11.9375]);
     await standin.control('freeze off');
     handle.close();
 });

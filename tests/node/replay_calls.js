@@ -5,7 +5,8 @@
 //   node replay_calls.js OUR_CALL_LOG PORT THEIR_CALL_LOG
 //
 // A connection is closed only once THEIR_CALL_LOG shows every call made on
-// it, so no packet is lost to the close. Exits 0 when every call was made.
+// it, so no packet is lost to the close; node-simconnect sends nothing on
+// close, so Close is not logged. Exits 0 when every call was made.
 
 const fs = require('node:fs');
 const nsc = require('node-simconnect');
@@ -76,6 +77,7 @@ async function main() {
             await eventually(() => theirLines() >= made, `${made} calls in ${theirLog}`);
             handle.close();
             handle = null;
+            continue;
         } else if (calls[name]) {
             calls[name](handle, args);
         } else {

@@ -8,7 +8,7 @@ if(TARGET sim-standin AND VELMAR_NODE_PROGRAM)
         ENVIRONMENT "VELMAR_STANDIN=$<TARGET_FILE:sim-standin>")
 
     velmar_add_test(node_packet_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/same_packets_test.cpp
-        LIBS nlohmann_json::nlohmann_json LABEL node)
+        LIBS standin_protocol nlohmann_json::nlohmann_json LABEL node)
     target_compile_definitions(node_packet_tests PRIVATE
         VELMAR_NODE_PROGRAM="${VELMAR_NODE_PROGRAM}" VELMAR_NODE_DIR="${CMAKE_CURRENT_LIST_DIR}")
     add_dependencies(node_packet_tests velmar-tracker sim-standin)
