@@ -3,7 +3,11 @@
 // Windows client's pipe transport can be tested (under Wine) against the
 // native sim-standin.
 //
-//   pipe-relay PORT [PIPE]     PIPE defaults to the simulator's pipe name
+//   pipe-relay [--split N] PORT [PIPE]
+//
+// PIPE defaults to the simulator's pipe name. --split N writes what comes
+// from the server in pieces of at most N bytes, so that records reach the
+// client cut up.
 //
 // It prints "pipe-relay serving PIPE" once the pipe exists, then serves one
 // client at a time until it is killed.
@@ -14,6 +18,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +36,7 @@ struct Session {
     HANDLE pipe;
     SOCKET tcp;
     HANDLE stop;
+    DWORD piece_bytes;  // largest write to the pipe
 };
 
 // Waits for an overlapped pipe operation; false when it failed or `stop` came first.
@@ -68,10 +74,16 @@ void tcp_to_pipe(const Session& session) {
     for (;;) {
         const int got = ::recv(session.tcp, buffer, sizeof buffer, 0);
         if (got <= 0) break;
-        DWORD written = 0;
-        ::ResetEvent(operation.hEvent);
-        if (!start_io(::WriteFile(session.pipe, buffer, static_cast<DWORD>(got), nullptr, &operation))) break;
-        if (!finish(session, operation, written) || written != static_cast<DWORD>(got)) break;
+        bool sent = true;
+        for (DWORD done = 0; sent && done < static_cast<DWORD>(got);) {
+            const DWORD piece = std::min(session.piece_bytes, static_cast<DWORD>(got) - done);
+            DWORD written = 0;
+            ::ResetEvent(operation.hEvent);
+            sent = start_io(::WriteFile(session.pipe, buffer + done, piece, nullptr, &operation)) &&
+                   finish(session, operation, written) && written == piece;
+            done += piece;
+        }
+        if (!sent) break;
     }
     ::SetEvent(session.stop);
     ::CloseHandle(operation.hEvent);
@@ -93,7 +105,7 @@ SOCKET connect_tcp(std::uint16_t port) {
 }
 
 // Waits for a client on `pipe`, then relays until either side ends.
-void serve(HANDLE pipe, std::uint16_t port) {
+void serve(HANDLE pipe, std::uint16_t port, DWORD piece_bytes) {
     OVERLAPPED operation{};
     operation.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     bool connected = ::ConnectNamedPipe(pipe, &operation) != FALSE || ::GetLastError() == ERROR_PIPE_CONNECTED;
@@ -104,7 +116,7 @@ void serve(HANDLE pipe, std::uint16_t port) {
     ::CloseHandle(operation.hEvent);
     const SOCKET tcp = connected ? connect_tcp(port) : INVALID_SOCKET;
     if (tcp != INVALID_SOCKET) {
-        const Session session{pipe, tcp, ::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+        const Session session{pipe, tcp, ::CreateEventA(nullptr, TRUE, FALSE, nullptr), piece_bytes};
         std::thread upstream([&] { pipe_to_tcp(session); });
         tcp_to_pipe(session);
         upstream.join();
@@ -117,16 +129,27 @@ void serve(HANDLE pipe, std::uint16_t port) {
 
 }  // namespace
 
+// A whole decimal number from 1 to `largest`, or 0.
+unsigned number(const char* text, unsigned largest) {
+    unsigned value = 0;
+    const char* end = text + std::strlen(text);
+    const auto [stop, error] = std::from_chars(text, end, value);
+    return error == std::errc{} && stop == end && value <= largest ? value : 0;
+}
+
 int main(int argc, char** argv) {
-    unsigned port = 0;
-    const char* port_text = argc >= 2 ? argv[1] : "";
-    const char* port_end = port_text + std::strlen(port_text);
-    const auto [stop, error] = std::from_chars(port_text, port_end, port);
-    if (argc < 2 || argc > 3 || error != std::errc{} || stop != port_end || port == 0 || port > 65535) {
-        std::fprintf(stderr, "usage: pipe-relay PORT [PIPE]\n");
+    int next = 1;
+    unsigned piece_bytes = kBufferBytes;
+    if (argc >= 3 && std::strcmp(argv[1], "--split") == 0) {
+        piece_bytes = number(argv[2], kBufferBytes);
+        next = 3;
+    }
+    const unsigned port = next < argc ? number(argv[next], 65535) : 0;
+    if (piece_bytes == 0 || port == 0 || argc - next > 2) {
+        std::fprintf(stderr, "usage: pipe-relay [--split N] PORT [PIPE]\n");
         return 2;
     }
-    const std::string name = argc == 3 ? argv[2] : kDefaultPipe;
+    const std::string name = argc - next == 2 ? argv[next + 1] : kDefaultPipe;
     WSADATA data{};
     if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return 1;
 
@@ -144,7 +167,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             announced = true;
         }
-        serve(pipe, static_cast<std::uint16_t>(port));
+        serve(pipe, static_cast<std::uint16_t>(port), piece_bytes);
         ::CloseHandle(pipe);
     }
 }

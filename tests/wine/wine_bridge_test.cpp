@@ -99,10 +99,10 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
 
 // Without SIMCONNECT_STANDIN_PORT or a SimConnect.cfg the Windows build takes
 // the simulator's local named pipe; pipe-relay serves it and forwards to the
-// native stand-in.
+// native stand-in, in pieces of 5 bytes, so records arrive cut up.
 TEST(WineBridge, ReachesTheSimulatorThroughItsNamedPipe) {
     test::Standin standin;
-    test::Process relay({VELMAR_WINE_PROGRAM, VELMAR_PIPE_RELAY, std::to_string(standin.port())});
+    test::Process relay({VELMAR_WINE_PROGRAM, VELMAR_PIPE_RELAY, "--split", "5", std::to_string(standin.port())});
     ASSERT_TRUE(relay.wait_for_line(R"(pipe-relay serving \\.\pipe\Microsoft Flight Simulator\SimConnect)",
                                     kWineStartTimeout))
         << relay.output() << relay.error_output();
