@@ -24,7 +24,6 @@ extern const bool kHasNamedPipes;
 // `timeout`. Sends are bounded by `send_timeout`.
 Socket connect_tcp(const std::string& host, std::uint16_t port, Family family, std::chrono::milliseconds timeout,
                    std::chrono::milliseconds send_timeout);
-Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout, std::chrono::milliseconds send_timeout);
 
 // The named pipe `name` (\\.\pipe\...) as a stream with the same bytes as
 // TCP; the functions below take either. kNoSocket where the pipe is absent or

@@ -220,10 +220,6 @@ Socket connect_tcp(const std::string& host, std::uint16_t port, Family family, s
     return socket;
 }
 
-Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout, std::chrono::milliseconds send_timeout) {
-    return connect_tcp("127.0.0.1", port, Family::IPv4, timeout, send_timeout);
-}
-
 Socket connect_pipe(const std::string& name, std::chrono::milliseconds timeout, std::chrono::milliseconds send_timeout) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
