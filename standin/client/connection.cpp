@@ -54,6 +54,7 @@ HRESULT Connection::open(const OpenArguments& arguments) {
     hello.user_event = arguments.user_event;
     hello.event_handle = arguments.event_handle ? 1 : 0;
     hello.config_index = arguments.config_index;
+    hello.null_name = arguments.name == nullptr ? 1 : 0;
     return send(protocol::encode(hello), send_id, true);
 }
 

@@ -74,8 +74,8 @@ private:
     void queue_record_locked(const std::uint8_t* bytes, std::size_t size);
 
     net::Socket socket_;
-    std::mutex call_mutex_;             // serialises calls: their packets leave in send-id order
-    std::uint32_t next_send_id_ = 1;    // guarded by call_mutex_
+    std::mutex call_mutex_;           // serialises calls: their packets leave in send-id order
+    std::uint32_t next_send_id_ = 1;  // guarded by call_mutex_
 
     mutable std::mutex state_mutex_;  // guards everything below
     std::condition_variable changed_;

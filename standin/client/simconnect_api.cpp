@@ -2,8 +2,8 @@
 // a registry rather than raw pointers, so a call on a closed handle fails
 // cleanly, and Close can race other calls on the same handle.
 
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -101,9 +101,9 @@ SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA
     const auto datum = text(DatumName);
     const auto units = text(UnitsName);
     if (!datum || !units) return E_INVALIDARG;
-    return velmar::standin::call(hSimConnect, protocol::AddToDataDefinition{DefineID, *datum, *units,
-                                                                           static_cast<std::int32_t>(DatumType),
-                                                                           fEpsilon, DatumID});
+    return velmar::standin::call(
+        hSimConnect, protocol::AddToDataDefinition{DefineID, *datum, *units, static_cast<std::int32_t>(DatumType),
+                                                   fEpsilon, DatumID});
 }
 
 SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
@@ -135,10 +135,9 @@ SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_D
                                                 SIMCONNECT_DATA_DEFINITION_ID DefineID, SIMCONNECT_OBJECT_ID ObjectID,
                                                 SIMCONNECT_PERIOD Period, SIMCONNECT_DATA_REQUEST_FLAG Flags,
                                                 DWORD origin, DWORD interval, DWORD limit) {
-    return velmar::standin::call(hSimConnect,
-                                 protocol::RequestDataOnSimObject{RequestID, DefineID, ObjectID,
-                                                                  static_cast<std::int32_t>(Period), Flags, origin,
-                                                                  interval, limit});
+    return velmar::standin::call(
+        hSimConnect, protocol::RequestDataOnSimObject{RequestID, DefineID, ObjectID, static_cast<std::int32_t>(Period),
+                                                      Flags, origin, interval, limit});
 }
 
 SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID,
@@ -169,8 +168,8 @@ SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_
     if (bytes > protocol::kMaxDataBytes) return E_INVALIDARG;
     protocol::Bytes data{{}, pDataSet == nullptr};
     if (pDataSet != nullptr) data.value.assign(static_cast<const char*>(pDataSet), static_cast<std::size_t>(bytes));
-    return velmar::standin::call(hSimConnect, protocol::SetDataOnSimObject{DefineID, ObjectID, Flags, ArrayCount,
-                                                                          cbUnitSize, std::move(data)});
+    return velmar::standin::call(
+        hSimConnect, protocol::SetDataOnSimObject{DefineID, ObjectID, Flags, ArrayCount, cbUnitSize, std::move(data)});
 }
 
 SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispatch, void* pContext) {

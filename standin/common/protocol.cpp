@@ -1,8 +1,8 @@
 #include "protocol.h"
 
 #include <algorithm>
-#include <utility>
 #include <type_traits>
+#include <utility>
 
 namespace velmar::standin::protocol {
 
@@ -192,7 +192,7 @@ std::vector<std::uint8_t> encode(const Open& open) {
 std::vector<std::uint8_t> encode(const Hello& hello) {
     Writer writer(Packet::Hello);
     for (const std::uint32_t value :
-         {hello.extension, hello.window, hello.user_event, hello.event_handle, hello.config_index})
+         {hello.extension, hello.window, hello.user_event, hello.event_handle, hello.config_index, hello.null_name})
         writer(value);
     return std::move(writer).finish();
 }
@@ -266,8 +266,8 @@ std::optional<Open> decode_open(const std::uint8_t* packet, std::size_t size) {
 std::optional<Hello> decode_hello(const std::uint8_t* packet, std::size_t size) {
     Hello hello;
     Reader reader(packet, size, 0);
-    for (std::uint32_t* field :
-         {&hello.extension, &hello.window, &hello.user_event, &hello.event_handle, &hello.config_index})
+    for (std::uint32_t* field : {&hello.extension, &hello.window, &hello.user_event, &hello.event_handle,
+                                 &hello.config_index, &hello.null_name})
         reader(*field);
     if (!reader.ok()) return std::nullopt;
     return hello;

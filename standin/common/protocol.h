@@ -234,10 +234,11 @@ inline constexpr std::size_t kOpenPacketBytes = 296;
 // Private: the Open arguments that the simulator's Open packet has no room for.
 struct Hello {
     std::uint32_t extension = kExtensionVersion;
-    std::uint32_t window = 0;        // 1 when a window handle was given
+    std::uint32_t window = 0;  // 1 when a window handle was given
     std::uint32_t user_event = 0;
     std::uint32_t event_handle = 0;  // 1 when an event handle was given
     std::uint32_t config_index = 0;
+    std::uint32_t null_name = 0;  // 1 when the name was a null pointer (Open sent it empty)
 };
 
 std::uint32_t read_u32(const std::uint8_t* bytes);

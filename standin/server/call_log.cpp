@@ -24,9 +24,7 @@ struct ArgumentWriter {
     void operator()(std::uint32_t value) { blank(), text += std::to_string(value); }
     void operator()(std::int32_t value) { blank(), text += std::to_string(value); }
     void operator()(float value) { blank(), text += log_float(value); }
-    void operator()(const protocol::Text& value) {
-        blank(), text += log_string(value);
-    }
+    void operator()(const protocol::Text& value) { blank(), text += log_string(value); }
     void operator()(const protocol::Bytes& value) {
         blank(), text += log_hex(value.null ? std::nullopt : std::optional<std::string>(value.value));
     }

@@ -85,11 +85,11 @@ void Server::handle_open(Client& client, const std::uint8_t* packet, std::size_t
 // other clients) and answers it. False when it is refused.
 bool Server::settle_open(Client& client, const std::optional<protocol::Hello>& hello) {
     const protocol::Hello arguments = hello.value_or(protocol::Hello{});
+    client.application_name.null = arguments.null_name != 0;
     const std::int32_t result = take_failure(protocol::Function::Open).value_or(0);
-    log_.write_line("SimConnect_Open " + log_string(client.application_name) + " " +
-                    std::to_string(arguments.window) + " " + std::to_string(arguments.user_event) + " " +
-                    std::to_string(arguments.event_handle) + " " + std::to_string(arguments.config_index) +
-                    " -> " + std::to_string(result));
+    log_.write_line("SimConnect_Open " + log_string(client.application_name) + " " + std::to_string(arguments.window) +
+                    " " + std::to_string(arguments.user_event) + " " + std::to_string(arguments.event_handle) + " " +
+                    std::to_string(arguments.config_index) + " -> " + std::to_string(result));
     client.state = Client::State::Open;
     if (hello) {
         client.acknowledged = true;

@@ -57,7 +57,7 @@ void Server::carry_out(const ControlCommand& command) {
         }
     } else if (const auto* exception = std::get_if<ExceptionCommand>(&command)) {
         broadcast(exception_record(exception->code, SIMCONNECT_RECV_EXCEPTION::UNKNOWN_SENDID,
-                                      SIMCONNECT_RECV_EXCEPTION::UNKNOWN_INDEX));
+                                   SIMCONNECT_RECV_EXCEPTION::UNKNOWN_INDEX));
     } else if (const auto* event = std::get_if<EventCommand>(&command)) {
         broadcast(event_record(event->event_id, event->data));
     } else if (const auto* sample = std::get_if<SampleCommand>(&command)) {

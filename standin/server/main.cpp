@@ -46,7 +46,8 @@ int usage_error(const std::string& message) {
 
 int main(int argc, char** argv) {
     velmar::standin::ServerOptions options;
-    if (const char* variable = std::getenv(velmar::standin::protocol::kPortVariable); variable != nullptr && *variable) {
+    if (const char* variable = std::getenv(velmar::standin::protocol::kPortVariable);
+        variable != nullptr && *variable) {
         if (!parse_port(variable, options.port)) {
             return usage_error(std::string(velmar::standin::protocol::kPortVariable) + " is not a port: " + variable);
         }

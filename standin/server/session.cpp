@@ -164,7 +164,8 @@ void Session::apply(const protocol::SubscribeToSystemEvent& call, Context& conte
     if (!event) return context.exception(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, 2);
     subscriptions_.emplace_back(call.event_id, *event);
     // Like the simulator, "Pause" and "Sim" answer with the current state at once.
-    if (*event == SystemEvent::Pause) context.out.push_back(event_record(call.event_id, context.world.paused() ? 1 : 0));
+    if (*event == SystemEvent::Pause)
+        context.out.push_back(event_record(call.event_id, context.world.paused() ? 1 : 0));
     if (*event == SystemEvent::Sim) context.out.push_back(event_record(call.event_id, 1));
 }
 
@@ -296,8 +297,9 @@ bool Session::send_request(DWORD request_id, Request& request, const World& worl
 
     const std::uint64_t index = request.periods++;
     const bool once = request.period == SIMCONNECT_PERIOD_ONCE;
-    const bool scheduled = once || (index >= request.origin && (request.interval == 0 ||
-                                                                (index - request.origin) % (request.interval + 1ull) == 0));
+    const bool scheduled =
+        once || (index >= request.origin &&
+                 (request.interval == 0 || (index - request.origin) % (request.interval + 1ull) == 0));
     if (!scheduled) return false;
 
     const std::vector<Datum>& datums = definition->second;

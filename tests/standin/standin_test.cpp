@@ -14,13 +14,15 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "protocol.h"
 #include "simconnect/sample_definition.h"
 #include "support/process.h"
-#include "protocol.h"
 
 namespace velmar::test {
 namespace {
@@ -198,7 +200,11 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
     SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, sizeof gallons, &gallons);
     unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7, 8};
     SimConnect_SetDataOnSimObject(h, 0, 0, 1, 2, 4, bytes);
+    SimConnect_SetDataOnSimObject(h, 0, 0, 0, 1, 4, nullptr);
     SimConnect_Close(h);
+    HANDLE nameless = nullptr;
+    SimConnect_Open(&nameless, nullptr, nullptr, 0, nullptr, 0);
+    SimConnect_Close(nameless);
     // Each line is on disk before its call returns.
     EXPECT_EQ(standin.log_lines(),
               (Texts{
@@ -215,6 +221,9 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
                   "SimConnect_TransmitClientEvent 0 4 4294967295 1 16 -> 0",
                   "SimConnect_SetDataOnSimObject 103 0 0 0 8 0000000000803a40 -> 0",
                   "SimConnect_SetDataOnSimObject 0 0 1 2 4 0102030405060708 -> 0",
+                  "SimConnect_SetDataOnSimObject 0 0 0 1 4 null -> 0",
+                  "SimConnect_Close -> 0",
+                  "SimConnect_Open null 0 0 0 0 -> 0",
                   "SimConnect_Close -> 0",
               }));
 }
@@ -361,16 +370,35 @@ TEST(StandinEvents, PauseFlagsOwnTheirToggleAndUnknownNamesGiveExceptions) {
     transmit(h, 4);
     EXPECT_EQ(texts(client.collect(kDataId), kDataId).size(), 1u);
 
-    // Unknown ids and names are answered S_OK; the exception follows.
+    // Unknown ids and names are answered S_OK; the exception follows, with the call's send id and the
+    // index of the bad argument.
     double value = 1;
-    EXPECT_EQ(SimConnect_AddToDataDefinition(h, 0, "NO SUCH VARIABLE", "feet"), S_OK);
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(h, 9, "NO_SUCH_EVENT"), S_OK);
-    EXPECT_EQ(SimConnect_SubscribeToSystemEvent(h, 9, "Quit"), S_OK);
-    EXPECT_EQ(SimConnect_RequestDataOnSimObject(h, 2, 55, 0, SIMCONNECT_PERIOD_VISUAL_FRAME), S_OK);
-    EXPECT_EQ(transmit(h, 42), S_OK);
-    EXPECT_EQ(SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, 8, &value), S_OK);
-    EXPECT_EQ(texts(client.drain(), SIMCONNECT_RECV_ID_EXCEPTION),
-              (Texts{"exception 7", "exception 7", "exception 7", "exception 3", "exception 3", "exception 3"}));
+    const std::tuple<std::function<HRESULT()>, DWORD, DWORD> rows[] = {
+        {[&] { return SimConnect_AddToDataDefinition(h, 0, "NO SUCH VARIABLE", "feet"); }, 7, 2},
+        {[&] { return SimConnect_MapClientEventToSimEvent(h, 9, "NO_SUCH_EVENT"); }, 7, 2},
+        {[&] { return SimConnect_SubscribeToSystemEvent(h, 9, "Quit"); }, 7, 2},
+        {[&] { return SimConnect_RequestDataOnSimObject(h, 2, 55, 0, SIMCONNECT_PERIOD_VISUAL_FRAME); }, 3, 2},
+        {[&] { return transmit(h, 42); }, 3, 2},
+        {[&] { return SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, 8, &value); }, 3, 1},
+    };
+    Texts expected;
+    std::set<DWORD> send_ids;
+    for (const auto& [call, code, index] : rows) {
+        EXPECT_EQ(call(), S_OK);
+        DWORD sent = 0;
+        EXPECT_EQ(SimConnect_GetLastSentPacketID(h, &sent), S_OK);
+        send_ids.insert(sent);
+        expected.push_back(std::to_string(code) + " " + std::to_string(sent) + " " + std::to_string(index));
+    }
+    EXPECT_EQ(send_ids.size(), std::size(rows));
+    Texts exceptions;
+    for (const Received& record : client.drain()) {
+        const auto exception = record.as<SIMCONNECT_RECV_EXCEPTION>();
+        if (record.id() == SIMCONNECT_RECV_ID_EXCEPTION)
+            exceptions.push_back(std::to_string(exception.dwException) + " " + std::to_string(exception.dwSendID) +
+                                 " " + std::to_string(exception.dwIndex));
+    }
+    EXPECT_EQ(exceptions, expected);
 }
 
 TEST(StandinClients, EachHasItsOwnDefinitionsAndMappingsAndHearsTheSimulator) {
@@ -617,6 +645,187 @@ TEST(StandinGarbage, ClientsSendingGarbageOrVanishingMidCallAreDroppedAndTheOthe
     EXPECT_EQ(texts(good.collect(kEventId), kEventId), Texts{"event 5 0"});
     EXPECT_EQ(request_state(good.handle()), S_OK);
     EXPECT_EQ(standin.log_lines().back(), "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0");
+}
+
+// A simulator other than sim-standin, for our client library: it answers Open
+// with an unmarked RECV_OPEN and then sends whatever bytes the test chooses.
+class FakeSimulator {
+public:
+    FakeSimulator() : listen_fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listen_fd_, 1) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length))
+            throw std::runtime_error("cannot listen");
+        ::setenv("SIMCONNECT_STANDIN_PORT", std::to_string(ntohs(address.sin_port)).c_str(), 1);
+    }
+    ~FakeSimulator() {
+        if (fd_ >= 0) ::close(fd_);
+        ::close(listen_fd_);
+    }
+
+    // Opens our client against it; the Open packet it got is in open_packet().
+    HANDLE open() {
+        std::thread server([this] {
+            pollfd entry{listen_fd_, POLLIN, 0};
+            if (::poll(&entry, 1, 10000) <= 0) return;
+            fd_ = ::accept(listen_fd_, nullptr, nullptr);
+            open_packet_ = packet();
+            SIMCONNECT_RECV_OPEN open{};
+            open.dwSize = sizeof open;
+            open.dwVersion = 5;
+            open.dwID = SIMCONNECT_RECV_ID_OPEN;
+            send(reinterpret_cast<const std::uint8_t*>(&open), sizeof open);
+        });
+        HANDLE handle = nullptr;
+        const HRESULT result = SimConnect_Open(&handle, "fake", nullptr, 0, nullptr, 0);
+        server.join();
+        EXPECT_EQ(result, S_OK);
+        return handle;
+    }
+    const std::vector<std::uint8_t>& open_packet() const { return open_packet_; }
+
+    // The next packet from the client, framed by its size; empty at its end or after 10 s.
+    std::vector<std::uint8_t> packet() {
+        std::vector<std::uint8_t> bytes(protocol::kPacketHeaderBytes);
+        if (!receive(bytes.data(), bytes.size())) return {};
+        bytes.resize(protocol::read_u32(bytes.data()));
+        if (!receive(bytes.data() + protocol::kPacketHeaderBytes, bytes.size() - protocol::kPacketHeaderBytes))
+            return {};
+        return bytes;
+    }
+    void send(const std::uint8_t* bytes, std::size_t size) { ::send(fd_, bytes, size, MSG_NOSIGNAL); }
+    // The client hung up with nothing more sent.
+    bool ended() {
+        std::uint8_t byte = 0;
+        pollfd entry{fd_, POLLIN, 0};
+        return ::poll(&entry, 1, 10000) > 0 && ::recv(fd_, &byte, 1, 0) == 0;
+    }
+
+private:
+    bool receive(std::uint8_t* data, std::size_t size) {
+        for (std::size_t got = 0; got < size;) {
+            pollfd entry{fd_, POLLIN, 0};
+            if (::poll(&entry, 1, 10000) <= 0) return false;
+            const ssize_t part = ::recv(fd_, data + got, size - got, 0);
+            if (part <= 0) return false;
+            got += static_cast<std::size_t>(part);
+        }
+        return true;
+    }
+
+    int listen_fd_;
+    int fd_ = -1;
+    std::vector<std::uint8_t> open_packet_;
+};
+
+std::string packet_text(const std::vector<std::uint8_t>& packet) {
+    if (packet.size() < protocol::kPacketHeaderBytes) return "none";
+    const auto header = protocol::read_header(packet.data());
+    char text[64];
+    std::snprintf(text, sizeof text, "%u bytes, version %u, type %#x, send id %u", header.size, header.protocol,
+                  protocol::read_u32(packet.data() + 8), header.send_id);
+    return text;
+}
+
+TEST(ClientLibrary, AgainstASimulatorSendsOnlyDocumentedPacketsAndReturnsOnceSent) {
+    FakeSimulator simulator;
+    const HANDLE h = simulator.open();
+    // Open in the FSX SP2 encoding: name, a zero word, 00 'X' 'S' 'F', version 10.0.61259.0.
+    const auto& open = simulator.open_packet();
+    EXPECT_EQ(packet_text(open), "296 bytes, version 4, type 0xf0000001, send id 1");
+    ASSERT_EQ(open.size(), 296u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(open.data()) + 16), "fake");
+    EXPECT_EQ(std::vector<std::uint8_t>(open.begin() + 268, open.begin() + 280),
+              (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 'X', 'S', 'F'}));
+    EXPECT_EQ((std::vector<std::uint32_t>{protocol::read_u32(&open[280]), protocol::read_u32(&open[284]),
+                                          protocol::read_u32(&open[288]), protocol::read_u32(&open[292])}),
+              (std::vector<std::uint32_t>{10, 0, 61259, 0}));
+
+    double gallons = 26.5;
+    const std::pair<std::function<HRESULT()>, std::string> calls[] = {
+        {[&] {
+             return SimConnect_AddToDataDefinition(h, 100, "Initial Position", nullptr,
+                                                   SIMCONNECT_DATATYPE_INITPOSITION);
+         },
+         "544 bytes, version 4, type 0xf000000c, send id 2"},
+        {[&] { return SimConnect_MapClientEventToSimEvent(h, 4, "PAUSE_TOGGLE"); },
+         "276 bytes, version 4, type 0xf0000004, send id 3"},
+        {[&] { return SimConnect_TransmitClientEvent(h, 0, 4, 7, 1, 16); },
+         "36 bytes, version 4, type 0xf0000005, send id 4"},
+        {[&] { return SimConnect_AddClientEventToNotificationGroup(h, 1, 4, TRUE); },
+         "28 bytes, version 4, type 0xf0000007, send id 5"},
+        {[&] { return SimConnect_SetNotificationGroupPriority(h, 1, SIMCONNECT_GROUP_PRIORITY_HIGHEST); },
+         "24 bytes, version 4, type 0xf0000009, send id 6"},
+        {[&] { return SimConnect_RequestDataOnSimObject(h, 2, 0, 0, SIMCONNECT_PERIOD_VISUAL_FRAME, 1); },
+         "48 bytes, version 4, type 0xf000000e, send id 7"},
+        {[&] { return SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, sizeof gallons, &gallons); },
+         "44 bytes, version 4, type 0xf0000010, send id 8"},
+        {[&] { return SimConnect_SubscribeToSystemEvent(h, 8, "Sim"); },
+         "276 bytes, version 4, type 0xf0000017, send id 9"},
+        {[&] { return SimConnect_RequestSystemState(h, 3, "AircraftLoaded"); },
+         "276 bytes, version 4, type 0xf0000035, send id 10"},
+    };
+    std::vector<std::vector<std::uint8_t>> packets;
+    for (const auto& [call, text] : calls) {
+        EXPECT_EQ(call(), S_OK) << text;  // nothing answers these: sent is done
+        DWORD sent = 0;
+        SimConnect_GetLastSentPacketID(h, &sent);
+        packets.push_back(simulator.packet());
+        EXPECT_EQ(packet_text(packets.back()), text);
+        EXPECT_EQ(sent, protocol::read_header(packets.back().data()).send_id);
+    }
+    // A few fields where the layouts are easy to get wrong: empty units, epsilon, the unused datum id, data.
+    const auto& definition = packets[0];
+    EXPECT_EQ(std::vector<std::uint8_t>(definition.begin() + 276, definition.begin() + 532),
+              std::vector<std::uint8_t>(256, 0));
+    EXPECT_EQ(protocol::read_u32(&definition[532]), 12u);
+    EXPECT_EQ(protocol::read_u32(&definition[540]), SIMCONNECT_UNUSED);
+    EXPECT_EQ(protocol::read_u32(&packets[2][24]), 7u);
+    EXPECT_EQ(protocol::read_u32(&packets[6][32]), 8u);  // the size of one element
+    double sent_gallons = 0;
+    std::memcpy(&sent_gallons, &packets[6][36], sizeof sent_gallons);
+    EXPECT_EQ(sent_gallons, 26.5);
+
+    // No close packet: the simulator just sees the connection end.
+    EXPECT_EQ(SimConnect_Close(h), S_OK);
+    EXPECT_TRUE(simulator.ended());
+}
+
+TEST(ClientLibrary, BadRecordsOrASimulatorSilentMidRecordEndTheConnectionWithOneQuit) {
+    SIMCONNECT_RECV_EVENT event{};
+    event.dwSize = sizeof event;
+    event.dwID = SIMCONNECT_RECV_ID_EVENT;
+    event.uEventID = 9;
+    const auto* event_bytes = reinterpret_cast<const std::uint8_t*>(&event);
+    const std::pair<std::vector<std::uint8_t>, std::string> rows[] = {
+        {{4, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}, "a size below the header's"},
+        {{0, 0, 0, 0x40, 0, 0, 0, 0, 4, 0, 0, 0}, "a size of a gigabyte"},
+        {{std::vector<std::uint8_t>(event_bytes, event_bytes + 10)}, "a record cut short, then silence"},
+    };
+    for (const auto& [bytes, what] : rows) {
+        FakeSimulator simulator;
+        const HANDLE h = simulator.open();
+        simulator.send(event_bytes, sizeof event);
+        simulator.send(bytes.data(), bytes.size());
+        SIMCONNECT_RECV* record = nullptr;
+        DWORD size = 0;
+        Texts seen;
+        ASSERT_TRUE(eventually([&] {
+            while (SimConnect_GetNextDispatch(h, &record, &size) == S_OK)
+                seen.push_back(Received{
+                    {reinterpret_cast<const std::uint8_t*>(record),
+                     reinterpret_cast<const std::uint8_t*>(record) +
+                         size}}.text());
+            return !seen.empty() && seen.back() == "quit";
+        })) << what;
+        EXPECT_EQ(seen, (Texts{"open", "event 9 0", "quit"})) << what;
+        EXPECT_EQ(SimConnect_RequestSystemState(h, 1, "Sim"), E_FAIL) << what;
+        EXPECT_EQ(SimConnect_GetNextDispatch(h, &record, &size), E_FAIL) << what;
+        SimConnect_Close(h);
+    }
 }
 
 TEST(StandinHung, CallsAndOpensGiveUpAndTheClientCountsItGone) {
