@@ -33,6 +33,17 @@ std::optional<std::uint16_t> parse_port(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
+// A value from the file or the environment as the error line shows it: no
+// control characters that a terminal would act on, and not too long.
+std::string shown(std::string_view text) {
+    constexpr std::size_t kLongest = 60;
+    std::string result(text.substr(0, kLongest));
+    for (char& c : result) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return text.size() > kLongest ? result + "..." : result;
+}
+
 std::string section_name(std::uint32_t index) { return "SimConnect." + std::to_string(index); }
 
 struct Section {
@@ -62,7 +73,7 @@ std::map<std::string, Section> parse_ini(std::string_view text) {
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) {
             if (current->error.empty()) {
-                current->error = "line " + std::to_string(line_number) + " is no setting: " + std::string(line);
+                current->error = "line " + std::to_string(line_number) + " is no setting: " + shown(line);
             }
             continue;
         }
@@ -102,12 +113,12 @@ EndpointChoice from_config(std::string_view text, std::uint32_t index) {
     } else if (lower(*protocol) == "ipv6") {
         endpoint.family = net::Family::IPv6;
     } else {
-        return failure(where + "Protocol=" + *protocol + " is not supported: use IPv4 or IPv6");
+        return failure(where + "Protocol=" + shown(*protocol) + " is not supported: use IPv4 or IPv6");
     }
     if (!address) return failure(where + "has no Address");
     if (!port_text) return failure(where + "has no Port");
     const std::optional<std::uint16_t> port = parse_port(*port_text);
-    if (!port) return failure(where + "Port=" + *port_text + " is not a port number (1 to 65535)");
+    if (!port) return failure(where + "Port=" + shown(*port_text) + " is not a port number (1 to 65535)");
 
     std::string_view host = *address;
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
@@ -124,7 +135,7 @@ EndpointChoice choose_endpoints(const EndpointSources& sources) {
     if (sources.port_variable && !sources.port_variable->empty()) {
         const std::optional<std::uint16_t> port = parse_port(*sources.port_variable);
         if (!port) {
-            return failure(std::string(protocol::kPortVariable) + "=" + *sources.port_variable +
+            return failure(std::string(protocol::kPortVariable) + "=" + shown(*sources.port_variable) +
                            " is not a port number (1 to 65535)");
         }
         return {{loopback(*port)}, {}};

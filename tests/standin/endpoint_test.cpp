@@ -93,6 +93,9 @@ TEST(ChooseEndpoints, FromVariableConfigFileAndPlatform) {
          "SimConnect.cfg: [SimConnect] Port=5OO is not a port number (1 to 65535)"},
         {std::nullopt, "[SimConnect]\nProtocol=IPv4\nAddress 1.2.3.4\nPort=500\n", 0, false, {},
          "SimConnect.cfg: [SimConnect] line 3 is no setting: Address 1.2.3.4"},
+        // What the line shows of the file is cut short and cannot steer a terminal.
+        {std::nullopt, "[SimConnect]\nProtocol=IPv4\x1b[2J" + std::string(70, '4') + "\nAddress=a\nPort=1\n", 0, false,
+         {}, "SimConnect.cfg: [SimConnect] Protocol=IPv4?[2J" + std::string(52, '4') + "... is not supported: use IPv4 or IPv6"},
     };
     for (const Row& row : rows) {
         EndpointSources sources;
