@@ -55,9 +55,7 @@ void Server::handle_packet(Client& client, const std::uint8_t* packet, std::size
         }
         const std::int32_t result = take_failure(protocol::Function::Close).value_or(0);
         log_.write_line("SimConnect_Close -> " + std::to_string(result));
-        answer(client, header.send_id, result);
-        client.closing = true;
-        flush_client(client);
+        respond(client, Answer{protocol::Function::Close, {ack_record(header.send_id, result)}, true});
         return;
     }
     handle_call(client, header, packet, size);
@@ -91,16 +89,15 @@ bool Server::settle_open(Client& client, const std::optional<protocol::Hello>& h
                     " " + std::to_string(arguments.user_event) + " " + std::to_string(arguments.event_handle) + " " +
                     std::to_string(arguments.config_index) + " -> " + std::to_string(result));
     client.state = Client::State::Open;
+    client.acknowledged = hello.has_value();
+    Answer answer{protocol::Function::Open, {}, result != 0};
     if (hello) {
-        client.acknowledged = true;
-        answer(client, client.open_send_id, result);
+        answer.records.push_back(ack_record(client.open_send_id, result));
     } else if (result != 0) {
-        send_record(client, exception_record(SIMCONNECT_EXCEPTION_ERROR, client.open_send_id, kNoIndex));
+        answer.records.push_back(exception_record(SIMCONNECT_EXCEPTION_ERROR, client.open_send_id, kNoIndex));
     }
-    if (result == 0) return true;
-    client.closing = true;
-    flush_client(client);
-    return false;
+    respond(client, std::move(answer));
+    return result == 0;
 }
 
 void Server::handle_call(Client& client, const protocol::PacketHeader& header, const std::uint8_t* packet,
@@ -111,7 +108,7 @@ void Server::handle_call(Client& client, const protocol::PacketHeader& header, c
         if (!name.empty()) return drop(client, "a malformed " + std::string(name));
         // A call this simulator does not know: the exception a simulator sends for it.
         send_record(client, exception_record(SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, header.send_id, kNoIndex));
-        if (client.acknowledged) answer(client, header.send_id, 0);
+        if (client.acknowledged) send_record(client, ack_record(header.send_id, 0));
         return;
     }
 
@@ -120,21 +117,49 @@ void Server::handle_call(Client& client, const protocol::PacketHeader& header, c
     const std::int32_t result = failure.value_or(0);
     log_.write_line(std::string(protocol::function_name(function)) + " " + log_arguments(*call) + " -> " +
                     std::to_string(result));
+    Answer answer{function, {}, false};
     if (failure) {
         // Only our client hears an HRESULT; the others get what a simulator would send.
-        if (client.acknowledged) return answer(client, header.send_id, result);
-        return send_record(client, exception_record(SIMCONNECT_EXCEPTION_ERROR, header.send_id, kNoIndex));
+        if (!client.acknowledged)
+            answer.records.push_back(exception_record(SIMCONNECT_EXCEPTION_ERROR, header.send_id, kNoIndex));
+    } else if (client.session.apply(*call, header.send_id, world_, answer.records)) {
+        broadcast_pause();  // the simulator's own news, never held
     }
-    std::vector<RecordBytes> records;
-    const bool pause_changed = client.session.apply(*call, header.send_id, world_, records);
-    for (const RecordBytes& record : records) send_record(client, record);
-    if (pause_changed) broadcast_pause();
-    // Records the call caused go out before its answer, so they are queued when the call returns.
-    if (client.acknowledged) answer(client, header.send_id, 0);
+    // Records the call caused go out before its acknowledgement, so they are queued when the call returns.
+    if (client.acknowledged) answer.records.push_back(ack_record(header.send_id, result));
+    respond(client, std::move(answer));
 }
 
-void Server::answer(Client& client, std::uint32_t send_id, std::int32_t result) {
-    send_record(client, ack_record(send_id, result));
+void Server::respond(Client& client, Answer answer) {
+    if (answer.close) client.finished = true;
+    if (holds_.erase(answer.function) != 0) {
+        // Logged and in effect, but unanswered: the client waits as for a slow simulator.
+        client.held.push_back(std::move(answer));
+        return;
+    }
+    send_answer(client, answer);
+}
+
+void Server::send_answer(Client& client, const Answer& answer) {
+    for (const RecordBytes& record : answer.records) send_record(client, record);
+    if (!answer.close || client.dropped) return;
+    client.closing = true;
+    flush_client(client);
+}
+
+void Server::release_held(protocol::Function function) {
+    for (auto& client : clients_) {
+        std::vector<Answer> answers;
+        std::erase_if(client->held, [&](Answer& answer) {
+            if (answer.function != function) return false;
+            answers.push_back(std::move(answer));
+            return true;
+        });
+        for (const Answer& answer : answers) {
+            if (client->dropped) break;
+            send_answer(*client, answer);
+        }
+    }
 }
 
 }  // namespace velmar::standin

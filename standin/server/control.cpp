@@ -80,6 +80,13 @@ void Server::carry_out(const ControlCommand& command) {
         }
     } else if (std::holds_alternative<ExitCommand>(command)) {
         exit_ = true;
+    } else if (const auto* hold = std::get_if<HoldCommand>(&command)) {
+        if (hold->hold) {
+            holds_.insert(hold->function);
+        } else {
+            holds_.erase(hold->function);
+            release_held(hold->function);
+        }
     }
 }
 

@@ -216,7 +216,7 @@ void Server::read_client(Client& client) {
     }
 
     std::size_t used = 0;
-    while (!client.dropped && !client.closing && client.in.size() - used >= 4) {
+    while (!client.dropped && !client.finished && !client.closing && client.in.size() - used >= 4) {
         const std::uint32_t size = protocol::read_u32(client.in.data() + used);
         if (size < protocol::kPacketHeaderBytes || size > protocol::kMaxPacketBytes) {
             drop(client, "a packet of " + std::to_string(size) + " bytes");

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,13 @@ public:
     void request_stop();
 
 private:
+    // What answers a packet: records (an acknowledgement last), and for a
+    // refused Open or a Close the end of the connection.
+    struct Answer {
+        protocol::Function function;
+        std::vector<RecordBytes> records;
+        bool close = false;
+    };
     struct Client {
         enum class State {
             AwaitingOpen,
@@ -83,12 +91,14 @@ private:
         std::size_t out_sent = 0;
         State state = State::AwaitingOpen;
         bool acknowledged = false;  // our client asked for an answer to every packet
+        bool finished = false;      // answered its last packet (refused, closed): later ones are ignored
         bool closing = false;       // close once everything queued has gone out
         bool dropped = false;
         std::uint32_t open_send_id = 0;
         protocol::Text application_name;
         std::uint32_t nulls = 0;  // from NullArguments, for the next packet only
         Session session;
+        std::vector<Answer> held;  // answers a hold keeps back, in call order
 
         // Opened (or about to be) and staying: hears the simulator.
         bool listening() const { return state != State::AwaitingOpen && !dropped && !closing; }
@@ -106,7 +116,9 @@ private:
     bool settle_open(Client& client, const std::optional<protocol::Hello>& hello);
     void handle_call(Client& client, const protocol::PacketHeader& header, const std::uint8_t* packet,
                      std::size_t size);
-    void answer(Client& client, std::uint32_t send_id, std::int32_t result);
+    void respond(Client& client, Answer answer);
+    void send_answer(Client& client, const Answer& answer);
+    void release_held(protocol::Function function);
     void run_frame();
     void broadcast(const RecordBytes& record);
     void broadcast_pause();
@@ -145,6 +157,7 @@ private:
         std::optional<std::uint32_t> remaining;
     };
     std::map<protocol::Function, Failure> failures_;
+    std::set<protocol::Function> holds_;  // functions whose next call is answered only at release
     World world_;
     std::chrono::steady_clock::duration frame_period_{};
     std::chrono::steady_clock::time_point next_frame_{};

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <csignal>
@@ -253,6 +254,25 @@ TEST(StandinCallLog, FailuresAnswerTheCallsWithNoOtherEffect) {
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0",
                                        "SimConnect_Close -> -1",
                                    }));
+}
+
+TEST(StandinCallLog, AHeldCallIsLoggedAndInEffectButAnsweredOnlyAtRelease) {
+    Standin standin;
+    Client client(standin);
+    standin.control("hold SimConnect_RequestSystemState");
+    std::atomic<bool> returned{false};
+    std::thread caller([&] {
+        EXPECT_EQ(request_state(client.handle()), S_OK);
+        returned = true;
+    });
+    ASSERT_TRUE(standin.wait_for_log_lines(2));
+    EXPECT_EQ(standin.log_lines().back(), "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0");
+    standin.control("wait 100");
+    EXPECT_FALSE(returned);
+    standin.control("release SimConnect_RequestSystemState");
+    caller.join();
+    EXPECT_EQ(texts(client.drain()), Texts{"state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg"});
+    EXPECT_EQ(request_state(client.handle()), S_OK);  // one call held, not every later one
 }
 
 TEST(StandinRecords, ArriveIntactAndInOrder) {
@@ -857,6 +877,8 @@ TEST(StandinProcess, FirstLineEchoesAndBadControlLinesThatStopNothing) {
         {"sample 2 1 2 3 4 5 6 7 8 nine", "'nine' is not a number"},
         {"state 1 " + std::string(261, 'x'), "path longer than 260 bytes"},
         {"wait 1.5", "MS must be a number from 0 to 4294967295"},
+        {"hold SimConnect_Bogus", "unknown function 'SimConnect_Bogus'"},
+        {"release", "usage: release FUNCTION"},
     };
     Texts errors = {"sim-standin: bad control line \"bogus line\": unknown command 'bogus'"};
     for (const auto& [line, error] : bad) {
