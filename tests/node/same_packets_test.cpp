@@ -13,35 +13,31 @@
 namespace velmar::test {
 namespace {
 
-struct Packet {
-    int connection;
-    std::string hex;  // lowercase, the send id (bytes 12 to 15) blanked
-};
-
 constexpr std::size_t kSendIdHexOffset = 24;
 constexpr std::size_t kHeaderHexSize = 32;
 
-std::vector<Packet> packets(const std::filesystem::path& log) {
-    std::vector<Packet> found;
+// The SimConnect packets of a packet log (all of one connection) in lowercase
+// hex, the send id (bytes 12 to 15) blanked.
+Lines packets(const std::filesystem::path& log) {
+    Lines found;
     for (const std::string& line : split_lines(read_file(log))) {
-        const std::size_t blank = line.find(' ');
-        Packet packet{std::stoi(line.substr(0, blank)), line.substr(blank + 1)};
-        if (packet.hex.size() < kHeaderHexSize) {
+        std::string hex = line.substr(line.find(' ') + 1);
+        if (hex.size() < kHeaderHexSize) {
             ADD_FAILURE() << "short packet: " << line;
             continue;
         }
         // Our client's private packets for sim-standin are no SimConnect calls.
         std::uint8_t header[standin::protocol::kPacketHeaderBytes];
         for (std::size_t i = 0; i < sizeof header; ++i) {
-            header[i] = static_cast<std::uint8_t>(std::stoi(packet.hex.substr(2 * i, 2), nullptr, 16));
+            header[i] = static_cast<std::uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
         }
         const std::uint32_t type = standin::protocol::read_header(header).type;
         if (type != static_cast<std::uint32_t>(standin::protocol::Packet::Open) &&
             standin::protocol::packet_function_name(type).empty()) {
             continue;
         }
-        packet.hex.replace(kSendIdHexOffset, 8, "........");
-        found.push_back(packet);
+        hex.replace(kSendIdHexOffset, 8, "........");
+        found.push_back(hex);
     }
     return found;
 }
@@ -80,12 +76,12 @@ TEST(SamePackets, EveryCallOfTheBridgeMatchesNodeSimconnectByteForByte) {
         EXPECT_EQ(judged_calls[i], std::regex_replace(ours[i], std::regex(" null "), " \"\" "));
     }
 
-    const std::vector<Packet> mine = packets(logs.path() / "ours");
-    const std::vector<Packet> theirs = packets(logs.path() / "theirs");
+    const Lines mine = packets(logs.path() / "ours");
+    const Lines theirs = packets(logs.path() / "theirs");
     ASSERT_EQ(mine.size() + 1, ours.size()) << "one packet per call but Close";
     ASSERT_EQ(theirs.size(), mine.size());
     for (std::size_t i = 0; i < mine.size(); ++i) {
-        EXPECT_EQ(mine[i].hex, theirs[i].hex) << ours[i];
+        EXPECT_EQ(mine[i], theirs[i]) << ours[i];
     }
 }
 
