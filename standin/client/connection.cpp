@@ -78,11 +78,15 @@ HRESULT Connection::call(const protocol::Call& call) {
 
 void Connection::close() {
     std::lock_guard call_lock(call_mutex_);
+    bool tell = false;
     {
         std::lock_guard lock(state_mutex_);
-        if (lost_ || !acknowledged_) return;
+        tell = !lost_ && acknowledged_;
     }
-    send(protocol::encode_close(), next_send_id_++, true);
+    if (tell) send(protocol::encode_close(), next_send_id_++, true);
+    // Calls still holding this connection on other threads fail from now on.
+    std::lock_guard lock(state_mutex_);
+    lose_connection_locked();
 }
 
 HRESULT Connection::send(std::vector<std::uint8_t> packet, std::uint32_t send_id, bool wait_for_ack) {

@@ -50,7 +50,8 @@ public:
     HRESULT open(const OpenArguments& arguments);
     // E_FAIL when the connection is lost, before or during the call.
     HRESULT call(const protocol::Call& call);
-    // Tells sim-standin (only it) that SimConnect_Close was called.
+    // Tells sim-standin (only it) that SimConnect_Close was called; later
+    // calls fail.
     void close();
 
     // The next waiting record; it stays valid until the next call of this.

@@ -67,7 +67,8 @@ RecordBytes system_state_record(DWORD request_id, DWORD integer, std::string_vie
     auto record = make_record<SIMCONNECT_RECV_SYSTEM_STATE>(SIMCONNECT_RECV_ID_SYSTEM_STATE);
     record.dwRequestID = request_id;
     record.dwInteger = integer;
-    std::memcpy(record.szString, text.data(), std::min<std::size_t>(text.size(), sizeof record.szString));
+    if (!text.empty())
+        std::memcpy(record.szString, text.data(), std::min<std::size_t>(text.size(), sizeof record.szString));
     return bytes_of(record);
 }
 

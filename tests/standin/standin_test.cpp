@@ -450,6 +450,42 @@ TEST(StandinClients, EachHasItsOwnDefinitionsAndMappingsAndHearsTheSimulator) {
     EXPECT_TRUE(Client(standin).ready());
 }
 
+TEST(StandinClients, ThreadsShareAHandleAndCloseMayRaceTheirCalls) {
+    Standin standin;
+    Client client(standin);
+    const HANDLE h = client.handle();
+    constexpr int kThreads = 4;
+    constexpr int kCalls = 50;
+    std::atomic<int> succeeded{0};
+    const auto run_threads = [&](auto body) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) threads.emplace_back(body, t);
+        return threads;
+    };
+    for (auto& thread : run_threads([&](int t) {
+             for (int i = 0; i < kCalls; ++i)
+                 succeeded += SimConnect_RequestSystemState(h, static_cast<DWORD>(t), "Sim") == S_OK;
+         }))
+        thread.join();
+    EXPECT_EQ(succeeded, kThreads * kCalls);
+    EXPECT_EQ(client.collect(kStateId, kThreads * kCalls).size(), std::size_t{kThreads * kCalls});
+    EXPECT_EQ(standin.log_lines().size(), 1u + kThreads * kCalls);
+
+    // Close while others call: each call succeeds or fails at once, none hangs.
+    std::atomic<int> answered{0};
+    auto racing = run_threads([&](int) {
+        for (int i = 0; i < kCalls; ++i) {
+            const HRESULT result = SimConnect_RequestSystemState(h, 9, "Sim");
+            answered += result == S_OK || result == E_FAIL;
+        }
+    });
+    EXPECT_EQ(client.close(), S_OK);
+    for (auto& thread : racing) thread.join();
+    EXPECT_EQ(answered, kThreads * kCalls);
+    EXPECT_EQ(SimConnect_RequestSystemState(h, 9, "Sim"), E_FAIL);
+    EXPECT_TRUE(eventually([&] { return standin.log_lines().back() == "SimConnect_Close -> 0"; }));
+}
+
 TEST(StandinGone, KilledTheClientGetsOneQuitAfterWhatWasWaitingThenFailuresAndNoHang) {
     Standin standin;
     Client client(standin);
