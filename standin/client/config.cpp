@@ -91,8 +91,8 @@ EndpointChoice from_config(std::string_view text, std::uint32_t index) {
     auto found = sections.find(lower(section_name(index)));
     if (found == sections.end() && index == 0) found = sections.find("simconnect");
     if (found == sections.end()) {
-        return failure(prefix + "no section [" + section_name(index) + "]" +
-                       (index == 0 ? " or [SimConnect]" : "") + " for config index " + std::to_string(index));
+        return failure(prefix + "no section [" + section_name(index) + "]" + (index == 0 ? " or [SimConnect]" : "") +
+                       " for config index " + std::to_string(index));
     }
     const std::string where = prefix + "[" + (found->first == "simconnect" ? "SimConnect" : section_name(index)) + "] ";
     const Section& section = found->second;

@@ -91,7 +91,7 @@ struct PipeStream {
     std::size_t inbox_end = 0;
     int ended = 0;  // 0 open, 1 the peer's end, -1 an error or a shutdown
 
-    std::mutex write_mutex;        // one overlapped write at a time
+    std::mutex write_mutex;       // one overlapped write at a time
     HANDLE write_done = nullptr;  // guarded by write_mutex
 };
 
@@ -160,8 +160,8 @@ bool fill_inbox(PipeStream& pipe, DWORD timeout_ms) {
         if (!pipe.read_pending) {
             pipe.read = OVERLAPPED{};
             pipe.read.hEvent = pipe.read_done;
-            const BOOL started = ::ReadFile(pipe.handle, pipe.inbox.data(), static_cast<DWORD>(pipe.inbox.size()),
-                                            nullptr, &pipe.read);
+            const BOOL started =
+                ::ReadFile(pipe.handle, pipe.inbox.data(), static_cast<DWORD>(pipe.inbox.size()), nullptr, &pipe.read);
             const DWORD error = started ? ERROR_SUCCESS : ::GetLastError();
             if (!started && error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) {
                 pipe.ended = error == ERROR_BROKEN_PIPE ? 1 : -1;
@@ -220,7 +220,8 @@ Socket connect_tcp(const std::string& host, std::uint16_t port, Family family, s
     return socket;
 }
 
-Socket connect_pipe(const std::string& name, std::chrono::milliseconds timeout, std::chrono::milliseconds send_timeout) {
+Socket connect_pipe(const std::string& name, std::chrono::milliseconds timeout,
+                    std::chrono::milliseconds send_timeout) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -228,8 +229,8 @@ Socket connect_pipe(const std::string& name, std::chrono::milliseconds timeout, 
                                FILE_FLAG_OVERLAPPED, nullptr);
         if (handle != INVALID_HANDLE_VALUE) break;
         // Busy: every instance serves another client; wait for one to free up.
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (::GetLastError() != ERROR_PIPE_BUSY || left.count() <= 0) return kNoSocket;
         ::WaitNamedPipeA(name.c_str(), static_cast<DWORD>(left.count()));
     }

@@ -155,9 +155,9 @@ int main(int argc, char** argv) {
 
     bool announced = false;
     for (;;) {
-        const HANDLE pipe =
-            ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kBufferBytes, kBufferBytes, 0, nullptr);
+        const HANDLE pipe = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kBufferBytes,
+                                               kBufferBytes, 0, nullptr);
         if (pipe == INVALID_HANDLE_VALUE) {
             std::fprintf(stderr, "pipe-relay: cannot create %s (error %lu)\n", name.c_str(), ::GetLastError());
             return 1;

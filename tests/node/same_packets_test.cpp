@@ -54,15 +54,16 @@ TEST(SamePackets, EveryCallOfTheBridgeMatchesNodeSimconnectByteForByte) {
     }
     ASSERT_TRUE(eventually([&] {
         const Lines lines = run.standin.log_lines();
-        return std::any_of(lines.begin(), lines.end(),
-                           [](const std::string& line) { return line.find("\"AircraftLoaded\"") != std::string::npos; });
+        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("\"AircraftLoaded\"") != std::string::npos;
+        });
     }));
     ASSERT_TRUE(run.interrupt_cleanly());
     const Lines ours = run.standin.log_lines();
     ASSERT_EQ(ours.back(), "SimConnect_Close -> 0");
-    ASSERT_EQ(std::count_if(ours.begin(), ours.end(), [](const std::string& line) {
-                  return line.starts_with("SimConnect_Open ");
-              }), 1);
+    ASSERT_EQ(std::count_if(ours.begin(), ours.end(),
+                            [](const std::string& line) { return line.starts_with("SimConnect_Open "); }),
+              1);
 
     Standin judged({"--packet-log", (logs.path() / "theirs").string()});
     Process replay({VELMAR_NODE_PROGRAM, VELMAR_NODE_DIR "/replay_calls.js", run.standin.log_path(),

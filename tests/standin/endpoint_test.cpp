@@ -32,8 +32,8 @@ std::string describe(const std::vector<Endpoint>& endpoints) {
     std::string text;
     for (const Endpoint& endpoint : endpoints) {
         if (const auto* tcp = std::get_if<TcpEndpoint>(&endpoint)) {
-            text += (tcp->family == Family::IPv6 ? "ipv6 " : "ipv4 ") + tcp->address + " " +
-                    std::to_string(tcp->port) + "; ";
+            text += (tcp->family == Family::IPv6 ? "ipv6 " : "ipv4 ") + tcp->address + " " + std::to_string(tcp->port) +
+                    "; ";
         } else {
             text += "pipe " + std::get<PipeEndpoint>(endpoint).name + "; ";
         }
@@ -68,34 +68,82 @@ TEST(ChooseEndpoints, FromVariableConfigFileAndPlatform) {
         {std::nullopt,
          "\xEF\xBB\xBF; bridge PC\r\n[Other]\r\nPort=1\r\n[ simconnect ]\r\n  protocol = ipv4 \r\nADDRESS=sim-pc\r\n"
          "port=4506\r\nMaxReceiveSize=41088\r\n# done\r\n",
-         0, false, {TcpEndpoint{Family::IPv4, "sim-pc", 4506}}, ""},
-        {std::nullopt, "[SimConnect]\nProtocol=IPv6\nAddress=[::1]\nPort=4507\n", 0, false,
-         {TcpEndpoint{Family::IPv6, "::1", 4507}}, ""},
+         0,
+         false,
+         {TcpEndpoint{Family::IPv4, "sim-pc", 4506}},
+         ""},
+        {std::nullopt,
+         "[SimConnect]\nProtocol=IPv6\nAddress=[::1]\nPort=4507\n",
+         0,
+         false,
+         {TcpEndpoint{Family::IPv6, "::1", 4507}},
+         ""},
         // The section of the ConfigIndex; 0 prefers [SimConnect.0] to [SimConnect].
-        {std::nullopt, remote + "[SimConnect.1]\nProtocol=IPv4\nAddress=10.0.0.1\nPort=501\n", 1, false,
-         {TcpEndpoint{Family::IPv4, "10.0.0.1", 501}}, ""},
-        {std::nullopt, remote + "[SimConnect.0]\nProtocol=IPv4\nAddress=10.0.0.2\nPort=502\n", 0, false,
-         {TcpEndpoint{Family::IPv4, "10.0.0.2", 502}}, ""},
-        {std::nullopt, remote + "[SimConnect]\nProtocol=IPv4\nAddress=10.0.0.3\nPort=503\nPort=504\n", 0, false,
-         {TcpEndpoint{Family::IPv4, "192.168.1.20", 500}}, ""},
+        {std::nullopt,
+         remote + "[SimConnect.1]\nProtocol=IPv4\nAddress=10.0.0.1\nPort=501\n",
+         1,
+         false,
+         {TcpEndpoint{Family::IPv4, "10.0.0.1", 501}},
+         ""},
+        {std::nullopt,
+         remote + "[SimConnect.0]\nProtocol=IPv4\nAddress=10.0.0.2\nPort=502\n",
+         0,
+         false,
+         {TcpEndpoint{Family::IPv4, "10.0.0.2", 502}},
+         ""},
+        {std::nullopt,
+         remote + "[SimConnect]\nProtocol=IPv4\nAddress=10.0.0.3\nPort=503\nPort=504\n",
+         0,
+         false,
+         {TcpEndpoint{Family::IPv4, "192.168.1.20", 500}},
+         ""},
         // A file that can't be used fails Open; nothing is guessed.
         {std::nullopt, remote, 2, true, {}, "SimConnect.cfg: no section [SimConnect.2] for config index 2"},
         {std::nullopt, "", 0, true, {}, "SimConnect.cfg: no section [SimConnect.0] or [SimConnect] for config index 0"},
-        {std::nullopt, "[SimConnect]\nAddress=1.2.3.4\nPort=500\n", 0, false, {},
+        {std::nullopt,
+         "[SimConnect]\nAddress=1.2.3.4\nPort=500\n",
+         0,
+         false,
+         {},
          "SimConnect.cfg: [SimConnect] has no Protocol (IPv4 or IPv6)"},
-        {std::nullopt, "[SimConnect]\nProtocol=Pipe\nAddress=.\nPort=Custom/SimConnect\n", 0, true, {},
+        {std::nullopt,
+         "[SimConnect]\nProtocol=Pipe\nAddress=.\nPort=Custom/SimConnect\n",
+         0,
+         true,
+         {},
          "SimConnect.cfg: [SimConnect] Protocol=Pipe is not supported: use IPv4 or IPv6"},
-        {std::nullopt, "[SimConnect.1]\nProtocol=IPv4\nPort=500\n", 1, false, {},
+        {std::nullopt,
+         "[SimConnect.1]\nProtocol=IPv4\nPort=500\n",
+         1,
+         false,
+         {},
          "SimConnect.cfg: [SimConnect.1] has no Address"},
-        {std::nullopt, "[SimConnect]\nProtocol=IPv4\nAddress=1.2.3.4\nPort=\n", 0, false, {},
+        {std::nullopt,
+         "[SimConnect]\nProtocol=IPv4\nAddress=1.2.3.4\nPort=\n",
+         0,
+         false,
+         {},
          "SimConnect.cfg: [SimConnect] has no Port"},
-        {std::nullopt, "[SimConnect]\nProtocol=IPv4\nAddress=1.2.3.4\nPort=5OO\n", 0, false, {},
+        {std::nullopt,
+         "[SimConnect]\nProtocol=IPv4\nAddress=1.2.3.4\nPort=5OO\n",
+         0,
+         false,
+         {},
          "SimConnect.cfg: [SimConnect] Port=5OO is not a port number (1 to 65535)"},
-        {std::nullopt, "[SimConnect]\nProtocol=IPv4\nAddress 1.2.3.4\nPort=500\n", 0, false, {},
+        {std::nullopt,
+         "[SimConnect]\nProtocol=IPv4\nAddress 1.2.3.4\nPort=500\n",
+         0,
+         false,
+         {},
          "SimConnect.cfg: [SimConnect] line 3 is no setting: Address 1.2.3.4"},
         // What the line shows of the file is cut short and cannot steer a terminal.
-        {std::nullopt, "[SimConnect]\nProtocol=IPv4\x1b[2J" + std::string(70, '4') + "\nAddress=a\nPort=1\n", 0, false,
-         {}, "SimConnect.cfg: [SimConnect] Protocol=IPv4?[2J" + std::string(52, '4') + "... is not supported: use IPv4 or IPv6"},
+        {std::nullopt,
+         "[SimConnect]\nProtocol=IPv4\x1b[2J" + std::string(70, '4') + "\nAddress=a\nPort=1\n",
+         0,
+         false,
+         {},
+         "SimConnect.cfg: [SimConnect] Protocol=IPv4?[2J" + std::string(52, '4') +
+             "... is not supported: use IPv4 or IPv6"},
     };
     for (const Row& row : rows) {
         EndpointSources sources;
@@ -181,9 +229,9 @@ SimpleRun run_simple_mode_in(const ScratchDir& folder, std::map<std::string, std
     ProcessOptions options;
     options.environment = std::move(environment);
     options.unset_environment = {"SIMCONNECT_STANDIN_PORT"};
-    Process tracker({"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$@\"", "sh", folder.str(),
-                     bin_path("velmar-tracker")},
-                    options);
+    Process tracker(
+        {"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$@\"", "sh", folder.str(), bin_path("velmar-tracker")},
+        options);
     tracker.close_input();
     const std::optional<int> status = tracker.wait(30s);
     return {status.value_or(-1), tracker.output_lines(), tracker.error_lines()};
@@ -230,8 +278,9 @@ TEST(OpenWithConfigFile, AFileItCannotUseFailsOpenWithOneLineAndTheVariableStill
     const SimpleRun refused = run_simple_mode_in(folder);
     EXPECT_EQ(refused.status, 0);
     EXPECT_TRUE(contains(refused.output, kFailed)) << testing::PrintToString(refused.output);
-    EXPECT_EQ(refused.errors,
-              Lines{"SimConnect_Open: SimConnect.cfg: [SimConnect.0] Protocol=Auto is not supported: use IPv4 or IPv6"});
+    EXPECT_EQ(
+        refused.errors,
+        Lines{"SimConnect_Open: SimConnect.cfg: [SimConnect.0] Protocol=Auto is not supported: use IPv4 or IPv6"});
     EXPECT_EQ(standin.log_lines(), Lines{}) << "nothing was guessed";
 
     const SimpleRun tested = run_simple_mode_in(folder, standin.client_environment());

@@ -104,8 +104,8 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
 TEST(WineBridge, ReachesTheSimulatorThroughItsNamedPipe) {
     test::Standin standin;
     test::Process relay({VELMAR_WINE_PROGRAM, VELMAR_PIPE_RELAY, "--split", "5", std::to_string(standin.port())});
-    ASSERT_TRUE(relay.wait_for_line(R"(pipe-relay serving \\.\pipe\Microsoft Flight Simulator\SimConnect)",
-                                    kWineStartTimeout))
+    ASSERT_TRUE(
+        relay.wait_for_line(R"(pipe-relay serving \\.\pipe\Microsoft Flight Simulator\SimConnect)", kWineStartTimeout))
         << relay.output() << relay.error_output();
 
     test::ScratchDir scratch;  // the working directory: no SimConnect.cfg in it
