@@ -107,11 +107,9 @@ bool SimConnectManager::set_aircraft_position(double latitude, double longitude,
         platform::print_line("[DEBUG] Position data definition created");
     }
 
-    // One element, said as 1 (the SDK reads 0 the same way): then the packet
-    // is the one other SimConnect clients send for this write.
     const HRESULT result = call_library([&](HANDLE handle) {
         return SimConnect_SetDataOnSimObject(handle, ids::DEF_INITIAL_POSITION, SIMCONNECT_OBJECT_ID_USER,
-                                             SIMCONNECT_DATA_SET_FLAG_DEFAULT, 1, sizeof position, &position);
+                                             SIMCONNECT_DATA_SET_FLAG_DEFAULT, 0, sizeof position, &position);
     });
     if (result < 0) {
         refused_result_ = result;
@@ -162,7 +160,7 @@ bool SimConnectManager::set_fuel_distribution(double left_kilograms, double righ
     for (std::size_t i = 0; i < kFuelTanks.size(); ++i) {
         written[i] = call_library([&](HANDLE handle) {
             return SimConnect_SetDataOnSimObject(handle, kFuelTanks[i].definition, SIMCONNECT_OBJECT_ID_USER,
-                                                 SIMCONNECT_DATA_SET_FLAG_DEFAULT, 1, sizeof gallons[i], &gallons[i]);
+                                                 SIMCONNECT_DATA_SET_FLAG_DEFAULT, 0, sizeof gallons[i], &gallons[i]);
         });
     }
     platform::print_line("  Center Tank: 0 kg (0 gallons) - ZEROED");

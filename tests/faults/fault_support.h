@@ -53,13 +53,13 @@ inline const std::vector<CommandWord> kCommandWords = {
      {R"(SimConnect_AddToDataDefinition 103 "FUEL TANK LEFT MAIN QUANTITY" "gallons" 4 0 4294967295 -> 0)",
       R"(SimConnect_AddToDataDefinition 104 "FUEL TANK RIGHT MAIN QUANTITY" "gallons" 4 0 4294967295 -> 0)",
       R"(SimConnect_AddToDataDefinition 105 "FUEL TANK CENTER QUANTITY" "gallons" 4 0 4294967295 -> 0)",
-      "SimConnect_SetDataOnSimObject 103 0 0 1 8 0ad7a3703d988440 -> 0",  // 659.03 gallons
-      "SimConnect_SetDataOnSimObject 104 0 0 1 8 0ad7a3703d988440 -> 0",
-      "SimConnect_SetDataOnSimObject 105 0 0 1 8 0000000000000000 -> 0"}},
+      "SimConnect_SetDataOnSimObject 103 0 0 0 8 0ad7a3703d988440 -> 0",  // 659.03 gallons
+      "SimConnect_SetDataOnSimObject 104 0 0 0 8 0ad7a3703d988440 -> 0",
+      "SimConnect_SetDataOnSimObject 105 0 0 0 8 0000000000000000 -> 0"}},
     {"POSITION_RTT",
      {"[OK] Positioning aircraft at RTT Rattenberg", "[DEBUG] Position command sent successfully"},
      {R"(SimConnect_AddToDataDefinition 100 "Initial Position" null 12 0 4294967295 -> 0)",
-      "SimConnect_SetDataOnSimObject 100 0 0 1 56 "  // 47.431833 N 11.939667 E, 9000 ft, heading 207, 220 kn, in the
+      "SimConnect_SetDataOnSimObject 100 0 0 0 56 "  // 47.431833 N 11.939667 E, 9000 ft, heading 207, 220 kn, in the
                                                      // air
       "a2fe8d5046b7474008f344fd1be12740000000000094c140000000000000000000000000000000000000000000e0694000000000dc000000"
       " -> 0"}},

@@ -397,7 +397,7 @@ TEST_F(SessionTest, OwnerMayCloseWhileTheDispatchThreadDrains) {
 template <typename Value>
 std::string write_call(int definition, const Value& value, const std::string& result = "0") {
     std::string line =
-        "SimConnect_SetDataOnSimObject " + std::to_string(definition) + " 0 0 1 " + std::to_string(sizeof value) + " ";
+        "SimConnect_SetDataOnSimObject " + std::to_string(definition) + " 0 0 0 " + std::to_string(sizeof value) + " ";
     for (const unsigned char byte : std::bit_cast<std::array<unsigned char, sizeof value>>(value)) {
         line += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
     }
