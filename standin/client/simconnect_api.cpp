@@ -2,7 +2,6 @@
 // a registry rather than raw pointers, so a call on a closed handle fails
 // cleanly, and Close can race other calls on the same handle.
 
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -10,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "config.h"
 #include "connection.h"
 #include "sdk.h"
 
@@ -34,16 +34,6 @@ std::shared_ptr<Connection> find(HANDLE handle) {
     std::lock_guard lock(all.mutex);
     const auto found = all.connections.find(reinterpret_cast<std::uintptr_t>(handle));
     return found == all.connections.end() ? nullptr : found->second;
-}
-
-std::optional<std::uint16_t> standin_port() {
-    const std::optional<std::string> text = net::environment_value(protocol::kPortVariable);
-    if (!text || text->empty()) return protocol::kDefaultPort;
-    unsigned value = 0;
-    const char* end = text->data() + text->size();
-    const auto [stop, error] = std::from_chars(text->data(), end, value);
-    if (error != std::errc{} || stop != end || value == 0 || value > 65535) return std::nullopt;
-    return static_cast<std::uint16_t>(value);
 }
 
 // A string argument for a 256-byte field: it must fit with its terminating
@@ -72,10 +62,8 @@ using velmar::standin::text;
 SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32, HANDLE hEventHandle,
                               DWORD ConfigIndex) {
     if (phSimConnect == nullptr || !text(szName)) return E_INVALIDARG;
-    const std::optional<std::uint16_t> port = velmar::standin::standin_port();
-    if (!port) return E_FAIL;
-    const net::Socket socket =
-        net::connect_loopback(*port, velmar::standin::kConnectTimeout, velmar::standin::kCallTimeout);
+    const net::Socket socket = velmar::standin::connect_to_simulator(ConfigIndex, velmar::standin::kConnectTimeout,
+                                                                     velmar::standin::kCallTimeout);
     if (socket == net::kNoSocket) return E_FAIL;
 
     auto connection = std::make_shared<Connection>(socket);

@@ -1,6 +1,8 @@
 # The substitute SimConnect client library: the SDK's C API over SimConnect's
-# network protocol. One socket file per platform behind socket.h.
+# network protocol, on TCP or the named pipe. One socket file per platform
+# behind socket.h; config.cpp chooses where Open connects.
 add_library(simconnect_substitute STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/config.cpp
     ${CMAKE_CURRENT_LIST_DIR}/connection.cpp
     ${CMAKE_CURRENT_LIST_DIR}/record_reader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/simconnect_api.cpp)
