@@ -36,15 +36,6 @@ std::string legacy_folder(const Lines& lines) {
     return {};
 }
 
-fs::path newest_recording(const fs::path& folder) {
-    fs::path newest;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("flight_data_", 0) == 0 && (newest.empty() || entry.path() > newest)) newest = entry.path();
-    }
-    return newest;
-}
-
 TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     test::Standin standin;
     test::ProcessOptions options;
@@ -133,27 +124,29 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
 }
 
 // With --reconnect the simulator quits during a test: the test ends with its
-// recording whole, and the bridge connects again by itself.
+// recording whole, and the bridge connects again by itself. A folder of its
+// own, so that it shares no command file with the other tests.
 TEST(WineBridge, ReconnectsAfterTheSimulatorQuits) {
     test::Standin standin;
+    test::ScratchDir scratch;
     test::ProcessOptions options;
     options.environment = standin.client_environment();
-    test::Process bridge({VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE, "--reconnect", "--file-mode"}, options);
+    const fs::path folder = scratch.path();
+    test::Process bridge({VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE, "--reconnect", "--file-mode", "Z:" + scratch.str()},
+                         options);
     const std::string started = "[OK] Auto-started data collection for monitoring";
     ASSERT_TRUE(bridge.wait_for_line(started, kWineStartTimeout)) << bridge.output() << bridge.error_output();
-    const std::string windows_folder = legacy_folder(bridge.output_lines());
-    ASSERT_FALSE(windows_folder.empty()) << bridge.output();
-    const fs::path folder = unix_path(windows_folder);
     const auto status_starts = [&](const std::string& start) {
         return file_or_empty(folder / "simconnect_status.json").rfind(start, 0) == 0;
     };
-    const fs::path before = newest_recording(folder);
     test::write_file(folder / "python_commands.txt", "START_TEST\r\n");
     ASSERT_TRUE(bridge.wait_for_line("[OK] Test started - Data collection active"));
-    fs::path recording;
+    fs::path recording;  // the one this bridge names in its state file
     ASSERT_TRUE(eventually([&] {
-        recording = newest_recording(folder);
-        const std::string text = recording == before ? std::string() : file_or_empty(recording);
+        const auto state = nlohmann::json::parse(file_or_empty(folder / "bridge_state.json"), nullptr, false);
+        if (!state.is_object() || !state["recording"].is_string()) return false;
+        recording = unix_path(state["recording"].get<std::string>());
+        const std::string text = file_or_empty(recording);
         return std::count(text.begin(), text.end(), '\n') >= 3;
     }));
 
