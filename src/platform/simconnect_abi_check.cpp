@@ -14,7 +14,7 @@
 // The records inherit from SIMCONNECT_RECV, so they are not standard-layout
 // and offsetof on them is conditionally supported; every compiler we build
 // with supports it for types without virtual bases.
-#if defined(__GNUC__)
+#if defined(__GNUC__) || defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
 #endif
@@ -140,12 +140,12 @@ static_assert(std::is_same_v<decltype(SimConnect_RequestDataOnSimObject),
 static_assert(std::is_same_v<decltype(SimConnect_RequestSystemState), HRESULT(HANDLE, Id, const char*)>);
 static_assert(std::is_same_v<decltype(SimConnect_GetNextDispatch), HRESULT(HANDLE, SIMCONNECT_RECV**, DWORD*)>);
 static_assert(std::is_same_v<decltype(SimConnect_TransmitClientEvent), HRESULT(HANDLE, Id, Id, DWORD, Id, DWORD)>);
-static_assert(std::is_same_v<decltype(SimConnect_SetDataOnSimObject),
-                             HRESULT(HANDLE, Id, Id, DWORD, DWORD, DWORD, void*)>);
+static_assert(
+    std::is_same_v<decltype(SimConnect_SetDataOnSimObject), HRESULT(HANDLE, Id, Id, DWORD, DWORD, DWORD, void*)>);
 
 }  // namespace
 }  // namespace velmar::platform::simconnect_abi
 
-#if defined(__GNUC__)
+#if defined(__GNUC__) || defined(__clang__)
 #pragma GCC diagnostic pop
 #endif

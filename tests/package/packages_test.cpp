@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/process.h"
+#include "wine/wine_support.h"
 
 namespace velmar::package {
 namespace {
@@ -18,6 +19,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 using test::eventually;
+using wine::file_or_empty;
 
 const std::string kVersion = VELMAR_PROJECT_VERSION;
 const std::string kZipFolder = "velmar-tracker-" + kVersion + "-win64";
@@ -47,11 +49,6 @@ std::string run(const std::string& command, const std::vector<std::string>& argu
     const auto status = tool.wait(300s);
     EXPECT_EQ(status, 0) << command << "\n" << tool.output() << tool.error_output();
     return tool.output();
-}
-
-std::string file_or_empty(const fs::path& path) {
-    std::error_code error;
-    return fs::exists(path, error) ? test::read_file(path) : std::string();
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -140,7 +137,8 @@ TEST(Packages, DebUnpackedRunsTheBridgeAgainstItsOwnStandinAndWritesItsFiles) {
 
     test::Process bridge({program, "--file-mode", data.string()}, options);
     ASSERT_TRUE(bridge.wait_for_line(kConnectedLine, 60s)) << bridge.output() << bridge.error_output();
-    EXPECT_TRUE(eventually([&] { return contains(file_or_empty(data / "simconnect_status.json"), "\"connected\":true"); }));
+    EXPECT_TRUE(
+        eventually([&] { return contains(file_or_empty(data / "simconnect_status.json"), "\"connected\":true"); }));
     EXPECT_TRUE(eventually([&] { return contains(file_or_empty(data / "current_flight_data.json"), "\"altitude\""); }));
 
     test::write_file(data / "python_commands.txt", "START_TEST\n");
@@ -182,8 +180,10 @@ TEST(Packages, ZipProgramRunsUnderWineAgainstTheStandin) {
     std::string windows_data = "Z:" + data.string();  // Wine's Z: is the root
     std::replace(windows_data.begin(), windows_data.end(), '/', '\\');
     test::Process bridge({VELMAR_WINE_PROGRAM, program.string(), "--file-mode", windows_data}, options);
-    ASSERT_TRUE(bridge.wait_for_line(kConnectedLine, 120s)) << bridge.output() << bridge.error_output();
-    EXPECT_TRUE(eventually([&] { return contains(file_or_empty(data / "simconnect_status.json"), "\"connected\":true"); }));
+    ASSERT_TRUE(bridge.wait_for_line(kConnectedLine, wine::kWineStartTimeout))
+        << bridge.output() << bridge.error_output();
+    EXPECT_TRUE(
+        eventually([&] { return contains(file_or_empty(data / "simconnect_status.json"), "\"connected\":true"); }));
     EXPECT_TRUE(eventually([&] { return contains(file_or_empty(data / "current_flight_data.json"), "\"altitude\""); }));
 
     bridge.send_signal(SIGINT);

@@ -36,8 +36,9 @@ struct Configured {
 };
 
 Configured configure(const fs::path& build, const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {VELMAR_CMAKE_COMMAND, "-S", VELMAR_SOURCE_DIR, "-B", build.string(),
-                                     "-DVELMAR_BUILD_TESTS=OFF", "-DVELMAR_BUILD_BENCH=OFF"};
+    std::vector<std::string> argv = {
+        VELMAR_CMAKE_COMMAND,      "-S", VELMAR_SOURCE_DIR, "-B", build.string(), "-DVELMAR_BUILD_TESTS=OFF",
+        "-DVELMAR_BUILD_BENCH=OFF"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     test::Process cmake(argv);
     const auto status = cmake.wait(300s);
