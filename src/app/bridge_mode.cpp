@@ -15,14 +15,21 @@ namespace {
 // Where interrupts meet the bridge. The first interrupt asks the bridge to
 // stop and leaves the orderly shutdown (loops ended, threads joined, the
 // recording closed, the status file saying disconnected) to the main thread;
-// a second one, while that shutdown runs, ends the process at once.
+// a second one, while that shutdown runs, ends the process at once. Nothing
+// here waits for the console: printing only queues a line.
 class InterruptRouter {
 public:
+    // An interrupt that came before the bridge existed stops it at once.
     void attach(FileBridge& bridge) {
         std::lock_guard lock(mutex_);
         bridge_ = &bridge;
+        if (interrupted_) {
+            bridge.request_stop();
+        }
     }
 
+    // Waits for a handler that is running: its line is queued before the
+    // bridge's teardown prints anything.
     void detach() {
         std::lock_guard lock(mutex_);
         bridge_ = nullptr;
@@ -34,11 +41,13 @@ public:
             platform::exit_immediately(0);
         }
         interrupted_ = true;
-        platform::print_line("\nShutting down...");
-        // Without a bridge the main thread is already on its way out.
+        // The stop first; the line after it only queues, never waits.
+        // Without a bridge the main thread is either about to build one
+        // (attach stops it) or already on its way out.
         if (bridge_ != nullptr) {
             bridge_->request_stop();
         }
+        platform::print_line("\nShutting down...");
     }
 
 private:
@@ -57,10 +66,7 @@ InterruptRouter& interrupt_router() {
 // after the bridge, so the bridge is never reached once its teardown begins.
 class StopOnInterrupt {
 public:
-    explicit StopOnInterrupt(FileBridge& bridge) {
-        interrupt_router().attach(bridge);
-        platform::install_interrupt_handler([] { interrupt_router().on_interrupt(); });
-    }
+    explicit StopOnInterrupt(FileBridge& bridge) { interrupt_router().attach(bridge); }
     ~StopOnInterrupt() { interrupt_router().detach(); }
     StopOnInterrupt(const StopOnInterrupt&) = delete;
     StopOnInterrupt& operator=(const StopOnInterrupt&) = delete;
@@ -69,14 +75,17 @@ public:
 }  // namespace
 
 int run_bridge_mode(const std::string& portable_directory) {
-    // A full disk or a file-size limit loses lines, never the bridge.
+    // A full disk or a file-size limit loses lines, never the bridge; nor
+    // does a console whose reader went away.
     platform::ignore_file_size_limit_signal();
+    platform::ignore_broken_pipe_signal();
     try {
+        // First of all, so that every thread started later (the console's
+        // writer too) inherits the routing of the interrupt signals.
+        platform::install_interrupt_handler([] { interrupt_router().on_interrupt(); });
         FileBridge bridge;
         bridge.setup_data_folder(portable_directory);
         bridge.install_callbacks();
-        // Before run starts any thread, so that every thread inherits the
-        // routing of the interrupt signals.
         StopOnInterrupt stop_on_interrupt(bridge);
         bridge.run();
     } catch (const std::exception& error) {

@@ -1,9 +1,20 @@
+#include <chrono>
 #include <string_view>
 #include <vector>
 
 #include "app/bridge_mode.h"
 #include "app/command_line.h"
 #include "app/simple_mode.h"
+#include "platform/console.h"
+#include "platform/interrupt.h"
+
+namespace {
+
+// Long enough for any console that takes output; a stalled one must not keep
+// the process from ending.
+constexpr std::chrono::seconds kConsoleDrainLimit{2};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> arguments;
@@ -11,8 +22,12 @@ int main(int argc, char** argv) {
         arguments.emplace_back(argv[i]);
     }
     const velmar::CommandLine command_line = velmar::scan_command_line(arguments);
-    if (command_line.file_mode) {
-        return velmar::run_bridge_mode(command_line.portable_directory);
+    const int status =
+        command_line.file_mode ? velmar::run_bridge_mode(command_line.portable_directory) : velmar::run_simple_mode();
+    // The lines queued before a normal end are written; when the console does
+    // not take them in time, the process ends without them.
+    if (!velmar::platform::drain_console(kConsoleDrainLimit)) {
+        velmar::platform::exit_immediately(status);
     }
-    return velmar::run_simple_mode();
+    return status;
 }

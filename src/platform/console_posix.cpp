@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <system_error>
+#include <thread>
 
 #include "platform/console.h"
 
@@ -124,6 +126,59 @@ int read_key_from_terminal(int fd, const termios& original) {
 }
 
 }  // namespace
+
+namespace console_detail {
+
+// One write per line, so a line never tears on a pipe; no stdio buffer, so an
+// exit while the console is stalled finds nothing left to flush.
+bool write_line_now(std::FILE* stream, std::string_view line) {
+    const int fd = fileno(stream);
+    while (!line.empty()) {
+        const ssize_t written = write(fd, line.data(), line.size());
+        if (written > 0) {
+            line.remove_prefix(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Someone made the descriptor non-blocking: wait as a blocking write would.
+            pollfd request{fd, POLLOUT, 0};
+            poll(&request, 1, -1);
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool start_writer_thread(void (*body)()) {
+    // Started with the asynchronous signals blocked, so that none is ever
+    // delivered to it: interrupts reach the threads meant to handle them, and
+    // a broken pipe fails the write (EPIPE) rather than ending the process.
+    sigset_t blocked;
+    sigfillset(&blocked);
+    for (const int synchronous : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT}) {
+        sigdelset(&blocked, synchronous);
+    }
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    bool started = true;
+    try {
+        // Detached: it lives as long as the process and may be blocked in a
+        // write to a console that never takes it.
+        std::thread(body).detach();
+    } catch (const std::system_error&) {
+        started = false;
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
+}
+
+}  // namespace console_detail
+
+void ignore_broken_pipe_signal() { std::signal(SIGPIPE, SIG_IGN); }
 
 int read_key() {
     if (pending_code >= 0) {

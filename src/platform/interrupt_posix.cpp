@@ -1,7 +1,6 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -29,6 +28,8 @@ sigset_t interrupt_signals() {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    // A closed terminal or SSH session: an interrupt like the others.
+    sigaddset(&signals, SIGHUP);
     return signals;
 }
 
@@ -63,16 +64,19 @@ void install_interrupt_handler(std::function<void()> handler) {
     // Blocked here, and so in every thread started from now on, the signals
     // reach only the waiting thread's sigwait.
     const sigset_t signals = interrupt_signals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    // Detached: it lives as long as the process and holds nothing that dies.
-    std::thread(wait_for_interrupts, signals).detach();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    try {
+        // Detached: it lives as long as the process and holds nothing that dies.
+        std::thread(wait_for_interrupts, signals).detach();
+    } catch (...) {
+        // Nobody would take the signals: leave them their default action.
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        throw;
+    }
     state.waiter_started = true;
 }
 
-void exit_immediately(int status) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(status);
-}
+void exit_immediately(int status) { std::_Exit(status); }
 
 }  // namespace velmar::platform

@@ -1,6 +1,5 @@
 #include "platform/windows_api.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -65,10 +64,6 @@ void install_interrupt_handler(std::function<void()> handler) {
     }
 }
 
-void exit_immediately(int status) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(status);
-}
+void exit_immediately(int status) { std::_Exit(status); }
 
 }  // namespace velmar::platform

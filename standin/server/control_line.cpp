@@ -144,6 +144,12 @@ ParsedControl parse_control_line(std::string_view line) {
         if (verb == "quit") return ParsedControl{QuitCommand{}, {}};
         return ParsedControl{ExitCommand{}, {}};
     }
+    if (verb == "hold" || verb == "release") {
+        if (arguments != 1) return failure("usage: " + std::string(verb) + " FUNCTION");
+        const auto function = wire::function_kind(words[1]);
+        if (!function) return failure("unknown function '" + std::string(words[1]) + "'");
+        return ParsedControl{HoldCommand{*function, verb == "hold"}, {}};
+    }
     if (verb == "wait") {
         if (arguments != 1) return failure("usage: wait MS");
         const auto milliseconds = parse_dword(words[1]);

@@ -45,9 +45,14 @@ struct WaitCommand {
     std::uint32_t milliseconds;
 };
 struct ExitCommand {};
+// hold: the next call of `function` is answered only at the matching release.
+struct HoldCommand {
+    wire::Kind function;
+    bool hold;  // false: release
+};
 
 using ControlCommand = std::variant<FailCommand, ExceptionCommand, EventCommand, SampleCommand, StateCommand,
-                                    AircraftCommand, FreezeCommand, QuitCommand, WaitCommand, ExitCommand>;
+                                    AircraftCommand, FreezeCommand, QuitCommand, WaitCommand, ExitCommand, HoldCommand>;
 
 struct ParsedControl {
     std::optional<ControlCommand> command;  // nothing: skip the line (see error)

@@ -219,6 +219,13 @@ struct Server::Client {
     std::map<DWORD, std::string> mappings;  // client event id -> simulator event name (upper case)
     std::map<DWORD, std::vector<DWORD>> groups;
     std::vector<std::pair<DWORD, SystemEvent>> subscriptions;  // in subscription order
+    struct HeldAnswer {
+        wire::Kind function;
+        std::uint32_t packet_id;
+        std::int32_t result;
+        std::vector<std::vector<std::uint8_t>> records;  // sent before the reply
+    };
+    std::vector<HeldAnswer> held;  // answers a hold keeps back, in call order
 };
 
 Server::Server(ServerOptions options, LineSink output, LineSink errors)
@@ -395,6 +402,29 @@ void Server::carry_out(const ControlCommand& command) {
         }
     } else if (std::holds_alternative<ExitCommand>(command)) {
         exit_ = true;
+    } else if (const auto* hold = std::get_if<HoldCommand>(&command)) {
+        if (hold->hold) {
+            holds_.insert(hold->function);
+        } else {
+            holds_.erase(hold->function);
+            release_held(hold->function);
+        }
+    }
+}
+
+void Server::release_held(wire::Kind function) {
+    for (auto& client : clients_) {
+        std::vector<Client::HeldAnswer> answers;
+        std::erase_if(client->held, [&](Client::HeldAnswer& answer) {
+            if (answer.function != function) return false;
+            answers.push_back(std::move(answer));
+            return true;
+        });
+        for (const auto& answer : answers) {
+            if (client->dropped) break;
+            for (const auto& record : answer.records) send_record(*client, record);
+            if (!client->dropped) send_reply(*client, answer.packet_id, answer.result);
+        }
     }
 }
 
@@ -982,7 +1012,13 @@ void Server::handle_call(Client& client, const std::uint8_t* payload, std::size_
     const std::int32_t result = failure.value_or(0);
     log_.write_line(std::string(name) + (arguments.empty() ? "" : " ") + arguments + " -> " + hresult_text(result));
     if (!failure && effect) effect();
-    for (const auto& record : records) send_record(client, record);
+    // Logged and in effect, but unanswered: the client waits as for a slow simulator.
+    const bool held = holds_.erase(kind) != 0;
+    if (held) {
+        client.held.push_back(Client::HeldAnswer{kind, packet_id, result, std::move(records)});
+    } else {
+        for (const auto& record : records) send_record(client, record);
+    }
     if (kind == wire::Kind::Open) {
         if (result == 0) {
             client.opened = true;
@@ -991,7 +1027,7 @@ void Server::handle_call(Client& client, const std::uint8_t* payload, std::size_
         }
     }
     if (kind == wire::Kind::Close) client.closing = true;
-    send_reply(client, packet_id, result);
+    if (!held) send_reply(client, packet_id, result);
 }
 
 }  // namespace velmar::standin

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,7 @@ private:
     void set_paused_flags(bool pause, bool active, bool sim);
     void send_record(Client& client, const std::vector<std::uint8_t>& record);
     void send_reply(Client& client, std::uint32_t packet_id, std::int32_t result);
+    void release_held(wire::Kind function);
     void drop(Client& client, std::string_view reason);
     bool paused() const { return pause_ || active_pause_ || sim_pause_; }
     std::optional<std::int32_t> take_failure(wire::Kind function);
@@ -113,6 +115,7 @@ private:
         std::optional<std::uint32_t> remaining;
     };
     std::map<wire::Kind, Failure> failures_;
+    std::set<wire::Kind> holds_;  // functions whose next call is answered only at release
     Aircraft aircraft_;
     bool frozen_ = false;
     bool pause_ = false;

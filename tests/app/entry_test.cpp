@@ -1,5 +1,6 @@
 // The command-line scan; simple mode end to end against sim-standin; a second
-// interrupt in bridge mode (the rest of bridge mode is in tests/e2e).
+// interrupt and a failed start in bridge mode (the rest of bridge mode is in
+// tests/e2e and tests/faults).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -124,23 +125,56 @@ TEST(SimpleMode, AtTheEndOfInputShowsTheFailureOnceAndEnds) {
     EXPECT_EQ(log_of(standin, 1), Lines{kOpen + kEFail});
 }
 
+const std::string kStarted = "[OK] Auto-started data collection for monitoring";
+const std::string kSessionClosed = "Disconnected from MSFS SimConnect";
+
 TEST(BridgeMode, ASecondInterruptDuringShutdownEndsAtOnceWithStatusZero) {
     ScratchDir scratch;
     Standin standin;
     auto environment = standin.client_environment();
     environment["APPDATA"] = scratch.str();
     Process bridge({bin_path("velmar-tracker"), "--file-mode", scratch.str()}, options(environment, false));
-    ASSERT_TRUE(bridge.wait_for_line("[OK] Auto-started data collection for monitoring", 30s)) << bridge.output();
-    // A stopped simulator holds the main thread in a call (the substitute
-    // library waits seconds for an answer): the shutdown cannot finish first.
-    standin.process().send_signal(SIGSTOP);
+    ASSERT_TRUE(bridge.wait_for_line(kStarted, 30s)) << bridge.output();
+    // The main thread waits in a call the stand-in does not answer, so the
+    // orderly shutdown cannot finish before the second interrupt.
+    standin.control("hold SimConnect_TransmitClientEvent");
+    const std::size_t calls = standin.log_lines().size();
     write_file(scratch.path() / "python_commands.txt", "PAUSE_REGULAR\n");
-    ASSERT_TRUE(bridge.wait_for_line("[OK] Executing regular pause", 30s)) << bridge.output();
+    ASSERT_TRUE(eventually([&] {
+        return standin.log_lines().size() > calls &&
+               standin.log_lines().back() == "SimConnect_TransmitClientEvent 0 4 0 1 16 -> 0";
+    }));
     bridge.send_signal(SIGINT);
-    ASSERT_TRUE(bridge.wait_for_line("Shutting down...", 30s));
+    ASSERT_TRUE(bridge.wait_for_line("Shutting down...", 30s)) << bridge.output();
     bridge.send_signal(SIGINT);
     EXPECT_EQ(bridge.wait(30s), 0);
-    EXPECT_EQ(bridge.count_lines("Disconnected from MSFS SimConnect"), 0u) << bridge.output();
+    EXPECT_EQ(bridge.count_lines(kSessionClosed), 0u) << bridge.output();
+    EXPECT_EQ(read_file(scratch.path() / "simconnect_status.json").find("\"connected\":false"), std::string::npos)
+        << "the orderly shutdown ran";
+    standin.control("release SimConnect_TransmitClientEvent");
+}
+
+// No thread can be started (each would need more address space than there is):
+// one clear error line and exit status 1, not an abort.
+TEST(BridgeMode, AThreadThatCannotStartEndsWithAnErrorAndStatusOne) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer cannot run under this stack limit";
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "ThreadSanitizer cannot run under this stack limit";
+#endif
+#endif
+    ScratchDir scratch;
+    Standin standin;
+    auto environment = standin.client_environment();
+    environment["APPDATA"] = scratch.str();
+    Process bridge(
+        {"/usr/bin/prlimit", "--stack=219902325555200", "--", bin_path("velmar-tracker"), "--file-mode", scratch.str()},
+        options(environment, false));
+    EXPECT_EQ(bridge.wait(30s), 1);
+    EXPECT_EQ(bridge.error_lines(), Lines{"[CUSTOM ERROR] Resource temporarily unavailable"});
+    EXPECT_EQ(bridge.output(), "");
+    EXPECT_EQ(standin.log_lines(), Lines{}) << "it never got as far as the simulator";
 }
 
 }  // namespace

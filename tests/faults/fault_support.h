@@ -91,6 +91,7 @@ struct BridgeOptions {
     Lines wrapper = {};             // before the executable, e.g. prlimit and its options
     bool legacy = false;            // no folder argument: the data files go beside the recordings
     bool without_app_data = false;  // APPDATA, XDG_DATA_HOME and HOME unset
+    int output_fd = -1;             // the bridge's standard output, not collected (see ProcessOptions)
 };
 
 // A stand-in, and a bridge in a scratch folder with APPDATA <scratch>/appdata.
@@ -105,6 +106,7 @@ struct BridgeRun {
         argv.insert(argv.end(), {bin_path("velmar-tracker"), "--file-mode"});
         argv.insert(argv.end(), arguments->begin(), arguments->end());
         ProcessOptions process;
+        process.output_fd = options.output_fd;
         process.environment = standin.client_environment();
         if (!options.without_app_data) process.environment["APPDATA"] = (scratch.path() / "appdata").string();
         if (options.without_app_data) process.unset_environment = {"APPDATA", "XDG_DATA_HOME", "HOME"};

@@ -1,8 +1,10 @@
 // The bridge against a failing simulator and files it cannot write: it goes on
 // polling, says what failed, keeps what it recorded and ends cleanly on Ctrl+C.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -61,6 +63,68 @@ TEST(Faults, DataFolderBrokenThenSimulatorGoneWhileRecording) {
         EXPECT_EQ(run.bridge->count_lines(kSessionClosedLine), 1u);
         ASSERT_EQ(run.recordings().size(), 1u);
         EXPECT_EQ(recording_problem(run.recordings()[0]), "");
+    }
+}
+
+// A pipe for the bridge's standard output that nobody reads: full before the
+// bridge starts, or with its reading end closed (the reader went away).
+struct UnreadPipe {
+    explicit UnreadPipe(bool reader_gone) {
+        if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        if (reader_gone) {
+            close(ends[0]);
+            ends[0] = -1;
+            return;
+        }
+        fcntl(ends[1], F_SETFL, O_NONBLOCK);
+        const char byte = '#';
+        while (write(ends[1], &byte, 1) == 1) {
+        }
+        fcntl(ends[1], F_SETFL, 0);
+    }
+    ~UnreadPipe() {
+        for (const int end : ends) {
+            if (end >= 0) close(end);
+        }
+    }
+    UnreadPipe(const UnreadPipe&) = delete;
+    UnreadPipe& operator=(const UnreadPipe&) = delete;
+    int ends[2] = {-1, -1};
+};
+
+// Its real outputs are the files: a console that takes nothing holds up no
+// command and no sample, and one SIGTERM or SIGHUP (the terminal closed) ends
+// it in order, the status file saying disconnected.
+TEST(Console, OutputNobodyReadsNeverHoldsUpTheBridgeAndOneSignalEndsIt) {
+    struct Case {
+        const char* name;
+        std::optional<bool> reader_gone;  // nothing: standard output is read
+        int signal_number;
+    };
+    for (const Case row : {Case{"full pipe", false, SIGTERM}, Case{"reader gone", true, SIGHUP},
+                           Case{"hang-up", std::nullopt, SIGHUP}}) {
+        SCOPED_TRACE(row.name);
+        std::optional<UnreadPipe> output;
+        if (row.reader_gone) output.emplace(*row.reader_gone);
+        BridgeRun run({.output_fd = output ? output->ends[1] : -1});
+        run.start();
+        ASSERT_TRUE(run.status_becomes(true, false)) << run.bridge->error_output();
+        const std::size_t calls = run.standin.log_lines().size();
+        EXPECT_TRUE(run.command("UNPAUSE"));
+        EXPECT_TRUE(eventually([&] {
+            const Lines log = run.standin.log_lines();
+            return std::find(log.begin() + static_cast<std::ptrdiff_t>(std::min(calls, log.size())), log.end(),
+                             "SimConnect_TransmitClientEvent 0 5 0 1 16 -> 0") != log.end();
+        })) << "the command was not carried out";
+        EXPECT_TRUE(samples_go_on(run));
+        run.bridge->send_signal(row.signal_number);
+        EXPECT_EQ(run.bridge->wait(30s), 0);
+        EXPECT_TRUE(run.status_becomes(false, false)) << read_file(run.status_file());
+        EXPECT_EQ(run.bridge->error_output(), "");
+        if (!output) {
+            EXPECT_EQ(run.bridge->count_lines("Shutting down..."), 1u);
+            EXPECT_EQ(run.bridge->count_lines(kSessionClosedLine), 1u);
+        }
     }
 }
 

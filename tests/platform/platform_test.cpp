@@ -128,6 +128,65 @@ void set_environment(const char* name, const Value& value) {
     tzset();
 }
 
+// Standard output is a pipe that is full and not read until all lines are
+// queued: nothing waits, and every line is either written (whole, in order)
+// or counted in the one notice that follows once the pipe is read again.
+TEST(Console, AStalledConsoleNeverWaitsAndCountsWhatItDropped) {
+    constexpr int kLines = 1000;
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    fcntl(out[1], F_SETFL, O_NONBLOCK);
+    std::size_t filled = 0;
+    for (const std::size_t chunk : {std::size_t{4096}, std::size_t{1}}) {
+        const std::string bytes(chunk, '#');
+        for (ssize_t written; (written = write(out[1], bytes.data(), chunk)) > 0;)
+            filled += static_cast<std::size_t>(written);
+    }
+    fcntl(out[1], F_SETFL, 0);
+    test::ScratchDir scratch;
+    const std::string errors_path = scratch.str() + "/errors";
+    const int errors = open(errors_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int saved_out = dup(STDOUT_FILENO);
+    const int saved_errors = dup(STDERR_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(errors, STDERR_FILENO);
+
+    for (int i = 1; i <= kLines; ++i) print_line("line " + std::to_string(i));
+    std::string taken;
+    std::thread reader([&] {
+        char buffer[4096];
+        for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;)
+            taken.append(buffer, static_cast<std::size_t>(got));
+    });
+    const bool drained = drain_console(60s);
+    print_line("after the stall");
+    const bool drained_again = drain_console(60s);
+
+    dup2(saved_out, STDOUT_FILENO);
+    dup2(saved_errors, STDERR_FILENO);
+    for (const int fd : {saved_out, saved_errors, errors, out[1]}) close(fd);
+    reader.join();
+    close(out[0]);
+    ASSERT_TRUE(drained && drained_again);
+    ASSERT_GT(taken.size(), filled);
+    const auto lines = test::split_lines(std::string_view(taken).substr(filled));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.back(), "after the stall");
+    int last = 0;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        ASSERT_TRUE(lines[i].starts_with("line ")) << lines[i];
+        const int number = std::stoi(lines[i].substr(5));
+        EXPECT_GT(number, last) << "out of order";
+        last = number;
+    }
+    const int written = static_cast<int>(lines.size()) - 1;
+    EXPECT_LT(written, kLines) << "the queue is bounded";
+    EXPECT_EQ(test::read_file(errors_path), "[CUSTOM ERROR] The console was not taking output: " +
+                                                std::to_string(kLines - written) + " lines dropped\n");
+}
+
 TEST(AppDataFolder, AppdataThenXdgThenHomeThenNothing) {
     const Value none;
     const Value rows[][4] = {

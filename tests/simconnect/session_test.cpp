@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/console.h"
 #include "simconnect/sample_definition.h"
 #include "simconnect/simconnect_manager.h"
 #include "support/process.h"
@@ -31,20 +32,26 @@ Lines join(Lines lines, const Lines& more) {
 }
 
 // Standard output (1) or error (2) goes to an unlinked file while this lives,
-// whichever thread writes; a failed test gets it back at the end.
+// whichever thread writes; a failed test gets it back at the end. Lines still
+// queued for the console are written before each switch and each read.
 struct Capture {
     explicit Capture(int target) : fd(target), saved(::dup(target)) {
-        std::fflush(nullptr);
+        flush();
         ::dup2(::fileno(file), fd);
     }
     ~Capture() {
-        std::fflush(nullptr);
+        flush();
         ::dup2(saved, fd);
         if (::testing::Test::HasFailure()) std::fputs(text(0).c_str(), fd == 1 ? stdout : stderr);
         ::close(saved);
         std::fclose(file);
     }
+    static void flush() {
+        platform::drain_console(std::chrono::seconds(30));
+        std::fflush(nullptr);
+    }
     std::string text(off_t at) const {
+        flush();
         std::ifstream in("/proc/self/fd/" + std::to_string(::fileno(file)), std::ios::binary);
         std::ostringstream text;
         text << in.seekg(at).rdbuf();

@@ -528,6 +528,8 @@ TEST(StandinProcess, FirstLineEchoesAndBadControlLinesThatStopNothing) {
         {"sample 2 1 2 3 4 5 6 7 8 nine", "'nine' is not a number"},
         {"state 1 " + std::string(261, 'x'), "path longer than 260 bytes"},
         {"wait 1.5", "MS must be a number from 0 to 4294967295"},
+        {"hold SimConnect_Bogus", "unknown function 'SimConnect_Bogus'"},
+        {"release", "usage: release FUNCTION"},
     };
     Texts errors = {"sim-standin: bad control line \"bogus line\": unknown command 'bogus'"};
     for (const auto& [line, error] : bad) {

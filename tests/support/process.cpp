@@ -190,7 +190,7 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
             ::tcsetattr(slave, TCSANOW, &settings);
         }
         ::close(slave);
-    } else if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0) {
+    } else if (::pipe2(in_pipe, O_CLOEXEC) != 0 || (options.output_fd < 0 && ::pipe2(out_pipe, O_CLOEXEC) != 0)) {
         fail("pipe");
     }
 
@@ -207,7 +207,7 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
             if (slave > 1) ::close(slave);
         } else {
             ::dup2(in_pipe[0], 0);
-            ::dup2(out_pipe[1], 1);
+            ::dup2(options.output_fd >= 0 ? options.output_fd : out_pipe[1], 1);
         }
         ::dup2(err_pipe[1], 2);
         // Signals the test process ignores must not stay ignored in the child.
@@ -226,9 +226,13 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
         impl.output_fd = master;
     } else {
         ::close(in_pipe[0]);
-        ::close(out_pipe[1]);
         impl.input_fd = in_pipe[1];
-        impl.output_fd = out_pipe[0];
+        if (options.output_fd < 0) {
+            ::close(out_pipe[1]);
+            impl.output_fd = out_pipe[0];
+        } else {
+            impl.output_done = true;  // not ours to read
+        }
     }
     impl.error_fd = err_pipe[0];
     impl.stop_read = stop_pipe[0];

@@ -40,6 +40,9 @@ struct ProcessOptions {
     // Standard input and output on a pseudo-terminal (echo off, so typed keys do
     // not show up as output); standard error stays a pipe.
     bool use_pty = false;
+    // When set (and not use_pty): the child's standard output, which is then
+    // not collected (e.g. a pipe that nobody reads). The caller keeps its copy.
+    int output_fd = -1;
 };
 
 class Process {

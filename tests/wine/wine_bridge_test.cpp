@@ -2,6 +2,7 @@
 // Wine against a native sim-standin: its files under Wine's APPDATA, Windows
 // paths on its console, a command taken, a recording in CR LF lines.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -94,6 +95,67 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     const Lines calls = standin.log_lines();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");
+}
+
+// A portable folder given as a Windows path (with a blank) holds the data
+// files; the diagnostic record goes to Wine's APPDATA in CR LF lines.
+TEST(WineBridge, PortableWindowsFolderAndTheDiagnosticFileInCrLf) {
+    test::Standin standin;
+    test::ProcessOptions options;
+    options.environment = standin.client_environment();
+    const std::string windows_folder = "C:\\velmar portable " + std::to_string(::getpid());
+    const fs::path folder = unix_path(windows_folder);
+    test::Process bridge({VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE, "--file-mode", windows_folder}, options);
+    ASSERT_TRUE(bridge.wait_for_line("[OK] Auto-started data collection for monitoring", kWineStartTimeout))
+        << bridge.output() << bridge.error_output();
+    const Lines lines = bridge.output_lines();
+    for (const std::string& line : {"[PORTABLE] Using portable temp directory: " + windows_folder,
+                                    "[BRIDGE] Data file: " + windows_folder + "\\current_flight_data.json"}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << bridge.output();
+    }
+    EXPECT_TRUE(eventually([&] {
+        return file_or_empty(folder / "simconnect_status.json").find("\"connected\":true") != std::string::npos;
+    }));
+    EXPECT_TRUE(eventually([&] { return !file_or_empty(folder / "current_flight_data.json").empty(); }));
+
+    ASSERT_TRUE(bridge.wait_for_line("[OK] Aircraft detected from system state: 'C172'", 30s)) << bridge.output();
+    static const std::regex kWritingLine(R"(\[DIAG\] Writing to: (C:\\.*\\Velmar\\aircraft_diagnostic\.txt))");
+    std::smatch match;
+    const std::string output = bridge.output();
+    ASSERT_TRUE(std::regex_search(output, match, kWritingLine)) << output;
+    const Lines diagnostic = crlf_lines(test::read_file(unix_path(match[1])));
+    ASSERT_GE(diagnostic.size(), 14U);
+    const Lines last(diagnostic.end() - 14, diagnostic.end());  // the newest record, 14 lines
+    EXPECT_EQ((Lines(last.begin(), last.begin() + 2)), (Lines{"", "=== AIRCRAFT SYSTEM STATE ==="}));
+    EXPECT_EQ((Lines(last.end() - 5, last.end())),
+              (Lines{"Full Path: 'SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg'", "Length: 44 characters",
+                     "Extracted Aircraft Name: 'C172'", "", ""}));
+
+    bridge.send_signal(SIGINT);
+    EXPECT_EQ(bridge.wait(30s), 0);
+    EXPECT_NE(file_or_empty(folder / "simconnect_status.json").find("\"connected\":false"), std::string::npos);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+// A simulator that refuses the connection: the failure on the console (CR LF
+// lines through the pipe) and exit status 0, the queued lines all written.
+TEST(WineBridge, ARefusedConnectionEndsWithStatusZero) {
+    test::Standin standin;
+    standin.control("fail SimConnect_Open -2147467259");
+    test::ScratchDir scratch;
+    test::ProcessOptions options;
+    options.environment = standin.client_environment();
+    test::Process bridge({VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE, "--file-mode", "Z:" + scratch.str()}, options);
+    EXPECT_EQ(bridge.wait(kWineStartTimeout), 0);
+    EXPECT_NE(bridge.output().find("[CUSTOM ERROR] Failed to connect to SimConnect\r\n"
+                                   "Make sure Microsoft Flight Simulator is running.\r\n"),
+              std::string::npos)
+        << bridge.output();
+    EXPECT_EQ(bridge.output().rfind("Make sure Microsoft Flight Simulator is running.\r\n"),
+              bridge.output().size() - 50)
+        << "the last line";
+    EXPECT_EQ(standin.log_lines(), Lines{"SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> -2147467259"});
 }
 
 }  // namespace
