@@ -1,5 +1,7 @@
 #include "bridge/command_file.h"
 
+#include "platform/text.h"
+
 namespace velmar {
 
 std::string first_command_line(std::string_view head) {
@@ -10,19 +12,6 @@ std::string first_command_line(std::string_view head) {
     return std::string(line.substr(0, kMaxCommandLineBytes));
 }
 
-std::string printable_command(std::string_view line) {
-    static constexpr char kHexDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(line.size());
-    for (const char c : line) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            text.append({'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]});
-        } else {
-            text.push_back(c);
-        }
-    }
-    return text;
-}
+std::string printable_command(std::string_view line) { return platform::escape_control_bytes(line); }
 
 }  // namespace velmar

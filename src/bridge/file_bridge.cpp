@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "bridge/command_file.h"
 #include "bridge/flight_json.h"
@@ -43,34 +44,28 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 // hold the same file open meanwhile.
 FileHandle open_file(const std::string& path, const char* mode) { return FileHandle(std::fopen(path.c_str(), mode)); }
 
-bool file_exists(const std::string& path) { return static_cast<bool>(open_file(path, "rb")); }
-
-// A recording never overwrites another: the name of the start time, or the
-// first free one of <name>_2, <name>_3, ...
-std::string unused_recording_path(const std::string& folder, const std::string& start_time) {
-    std::string base = platform::join_path(folder, kRecordingPrefix);
-    base += start_time;
-    std::string path = base + std::string(kRecordingExtension);
-    for (int suffix = 2; file_exists(path); ++suffix) {
-        path = base + "_" + std::to_string(suffix) + std::string(kRecordingExtension);
-    }
-    return path;
-}
+// Tried in turn when a recording name is taken: <name>_2, <name>_3, ...
+constexpr int kMaxRecordingSuffix = 10000;
 
 std::int64_t monotonic_now_nanoseconds() { return monotonic_nanoseconds(std::chrono::steady_clock::now()); }
 
 }  // namespace
 
 FileBridge::~FileBridge() {
+    // An orderly end closes the running test like STOP_TEST's close.
+    bool test_was_active = false;
     {
         std::lock_guard lock(test_mutex_);
-        if (recording_.is_open()) {
-            recording_.close();
-        }
+        recording_.close();
+        test_was_active = std::exchange(test_active_, false);
     }
     // While the paths are still in place: the connection callback rewrites
     // the status file with "connected":false.
+    const bool session_open = simconnect_.is_connected();
     simconnect_.disconnect();
+    if (test_was_active && !session_open) {
+        write_status_file(false);  // the session ended earlier: its last status still shows the test
+    }
 }
 
 const std::string& FileBridge::data_file_path() const { return data_file_path_; }
@@ -85,6 +80,7 @@ void FileBridge::setup_data_folder(const std::string& portable_directory) {
     } else if (const auto app_data = platform::app_data_folder()) {
         folder = platform::join_path(*app_data, kAppFolderName);
         print_line("[LEGACY] Using APPDATA directory: " + folder);
+        platform::create_directories(folder);  // a fresh account has no ~/.local/share yet
     }
     platform::create_directory(folder);
     data_file_path_ = platform::join_path(folder, kDataFileName);
@@ -193,14 +189,30 @@ void FileBridge::write_flight_data(const FlightData& sample) {
         test_active ? elapsed_milliseconds(monotonic_nanoseconds(sample.timestamp), test_start) : 0;
     format_flight_json(last_json_, sample, timestamp_ms);
     write_data_file();
-    if (test_active) {
+    if (!test_active) {
+        return;
+    }
+    std::string report;
+    {
         std::lock_guard lock(test_mutex_);
         // A test stopped or started meanwhile: this sample is not part of it.
-        if (test_active_ && test_start_ == test_start && recording_.is_open()) {
-            recording_.write(last_json_.data(), static_cast<std::streamsize>(last_json_.size()));
-            recording_.put('\n');
-            recording_.flush();
+        if (!test_active_ || test_start_ != test_start || !recording_.is_open()) {
+            return;
         }
+        last_json_.append(platform::kLineEnd);
+        const std::error_code error = recording_.append(last_json_);
+        last_json_.resize(last_json_.size() - platform::kLineEnd.size());
+        // One report per run of failures; each later sample tries again, so
+        // the recording goes on once there is room.
+        if (error && !std::exchange(recording_failing_, true)) {
+            report = "[CUSTOM ERROR] Failed to append to recording " + recording_path_ + ": " + error.message() +
+                     " (the line was cut back; later samples are appended once there is room)";
+        } else if (!error) {
+            recording_failing_ = false;
+        }
+    }
+    if (!report.empty()) {
+        print_error_line(report);
     }
 }
 
@@ -226,21 +238,50 @@ void FileBridge::write_status_file(bool connected) {
     }
 }
 
+std::string FileBridge::open_recording() {
+    recording_.close();
+    recording_path_.clear();
+    recording_failing_ = false;
+    const auto app_data = platform::app_data_folder();
+    if (!app_data) {
+        return {};  // no app-data folder: tests run unrecorded, as documented
+    }
+    const std::string folder = platform::join_path(*app_data, kAppFolderName);
+    platform::create_directories(folder);
+    std::string base = platform::join_path(folder, kRecordingPrefix);
+    base += platform::format_local_time(platform::wall_clock_seconds(), kRecordingTimePattern);
+    // Created exclusively: another bridge sharing the folder may take a name
+    // between any look and the open, and a recording is never overwritten.
+    std::error_code error;
+    for (int suffix = 1; suffix <= kMaxRecordingSuffix; ++suffix) {
+        std::string path = base;
+        if (suffix > 1) {
+            path += "_" + std::to_string(suffix);
+        }
+        path += kRecordingExtension;
+        error = recording_.create_new(path);
+        if (error != std::errc::file_exists) {
+            if (!error) {
+                recording_path_ = std::move(path);
+                return {};
+            }
+            return "[CUSTOM ERROR] Failed to create recording " + path + ": " + error.message();
+        }
+    }
+    return "[CUSTOM ERROR] Failed to create recording " + base + "_N" + std::string(kRecordingExtension) + ": " +
+           error.message();
+}
+
 void FileBridge::start_test() {
+    std::string report;
     {
         std::lock_guard lock(test_mutex_);
-        if (recording_.is_open()) {
-            recording_.close();  // a second start ends the current recording whole
-        }
         test_active_ = true;
         test_start_ = monotonic_now_nanoseconds();
-        if (const auto app_data = platform::app_data_folder()) {
-            const std::string folder = platform::join_path(*app_data, kAppFolderName);
-            platform::create_directory(folder);
-            const std::string start_time =
-                platform::format_local_time(platform::wall_clock_seconds(), kRecordingTimePattern);
-            recording_ = platform::open_shared_output(unused_recording_path(folder, start_time), std::ios::trunc);
-        }
+        report = open_recording();  // a second start ends the current recording whole
+    }
+    if (!report.empty()) {
+        print_error_line(report);
     }
     simconnect_.start_data_collection();
     write_status_file(simconnect_.is_connected());
@@ -255,9 +296,7 @@ void FileBridge::stop_test() {
     simconnect_.stop_data_collection();
     {
         std::lock_guard lock(test_mutex_);
-        if (recording_.is_open()) {
-            recording_.close();
-        }
+        recording_.close();
     }
     write_status_file(simconnect_.is_connected());
     print_line("[OK] Test stopped - Data saved to AppData/Velmar/");
@@ -270,6 +309,7 @@ void FileBridge::poll_command_file() {
             // Binary, so CR LF is handled alike everywhere and no byte ends the read early.
             const FileHandle file = open_file(command_file_path_, "rb");
             if (!file) {
+                untaken_command_.clear();
                 return;
             }
             char head[kCommandReadBytes];
@@ -277,16 +317,35 @@ void FileBridge::poll_command_file() {
             line = first_command_line(std::string_view(head, size));
         }
         if (line.empty()) {
+            untaken_command_.clear();
             print_line("[DEBUG] Command file empty");
+            return;
+        }
+        if (!take_command(line)) {
             return;
         }
         print_line("[DEBUG] Processing command: '" + printable_command(line) + "'");
         process_command(line);
-        // Emptied (truncated on open): the writer's sign that the command was taken.
-        const FileHandle emptied = open_file(command_file_path_, "w");
     } catch (const std::exception& error) {
         print_line(std::string("[DEBUG] Command file error: ") + error.what());
     }
+}
+
+bool FileBridge::take_command(const std::string& line) {
+    // Emptied before it runs: a command left in a file that cannot be emptied
+    // would otherwise run again at every poll.
+    const std::error_code error = platform::empty_file(command_file_path_);
+    if (!error) {
+        untaken_command_.clear();
+        return true;
+    }
+    std::string report = "[CUSTOM ERROR] Cannot empty the command file " + command_file_path_ + " (" + error.message() +
+                         "): '" + printable_command(line) + "' is not carried out until the bridge can empty it";
+    if (report != untaken_command_) {
+        print_error_line(report);
+        untaken_command_ = std::move(report);
+    }
+    return false;
 }
 
 void FileBridge::process_command(const std::string& line) {

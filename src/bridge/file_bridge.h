@@ -4,10 +4,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <fstream>
 #include <mutex>
 #include <string>
 
+#include "platform/filesystem.h"
 #include "simconnect/simconnect_manager.h"
 
 namespace velmar {
@@ -44,6 +44,12 @@ public:
     const std::string& status_file_path() const;
 
 private:
+    // Takes the command off the file by emptying it; false (reported once per
+    // situation) when the file cannot be emptied.
+    bool take_command(const std::string& line);
+    // Opens a new recording in the app-data folder under test_mutex_; the
+    // reason when there is none.
+    std::string open_recording();
     void dispatch_loop();
     void command_loop();
     // Blocks for `duration` on the monotonic clock; only a stop request ends it early.
@@ -59,9 +65,12 @@ private:
     std::string status_file_path_;
     bool test_active_ = false;     // guarded by test_mutex_
     std::int64_t test_start_ = 0;  // monotonic nanoseconds; guarded by test_mutex_
-    std::ofstream recording_;      // guarded by test_mutex_
+    platform::AppendFile recording_;  // guarded by test_mutex_
+    std::string recording_path_;      // guarded by test_mutex_
+    bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
+    std::string untaken_command_;     // main thread only: the last reported command file that could not be emptied
 
-    std::mutex test_mutex_;  // guards test_active_, test_start_, recording_
+    std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_
     std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_
     std::condition_variable stop_wakeup_;
     bool stop_requested_ = false;

@@ -1,14 +1,23 @@
-#include "platform/windows_api.h"
-
+#include <fcntl.h>
+#include <io.h>
 #include <share.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/filesystem.h"
+#include "platform/windows_api.h"
 
 namespace velmar::platform {
 
 bool create_directory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+bool is_directory(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 
 // Deny-none sharing, so the server may read and rewrite the exchange files
 // while they are open here. msvcrt (mingw-w64) opens that way already; its
@@ -37,6 +46,40 @@ bool rewrite_file(const std::string& path, std::string_view text) {
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     return std::fclose(file) == 0 && written;
 }
+
+// A writer holding the file without write sharing makes this fail (EACCES).
+std::error_code empty_file(const std::string& path) {
+    std::FILE* file = _fsopen(path.c_str(), "w", _SH_DENYNO);
+    if (file == nullptr) {
+        return {errno, std::generic_category()};
+    }
+    std::fclose(file);
+    return {};
+}
+
+// Binary: the caller writes its own line ends. _O_EXCL is CREATE_NEW.
+int AppendFile::open_new(const std::string& path) {
+    return _sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                  _S_IREAD | _S_IWRITE);
+}
+
+long AppendFile::write_some(int descriptor, std::string_view text) {
+    return _write(descriptor, text.data(), static_cast<unsigned int>(std::min<std::size_t>(text.size(), 1U << 30)));
+}
+
+bool AppendFile::cut_back() {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor_));
+    LARGE_INTEGER position;
+    position.QuadPart = size_;
+    if (handle == INVALID_HANDLE_VALUE || !SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(handle) || _lseeki64(descriptor_, size_, SEEK_SET) != size_) {
+        return false;
+    }
+    torn_ = false;
+    return true;
+}
+
+void AppendFile::close_descriptor(int descriptor) { _close(descriptor); }
 
 // Windows has no file-size-limit signal.
 void ignore_file_size_limit_signal() {}

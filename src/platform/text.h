@@ -74,6 +74,23 @@ inline std::string replace_ill_formed_utf8(std::string_view text) {
     return result;
 }
 
+// `text` fit for a terminal: bytes below 0x20 and 0x7F written as \xNN, so
+// text from outside cannot send control sequences to the user's console.
+inline std::string escape_control_bytes(std::string_view text) {
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            escaped.append({'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]});
+        } else {
+            escaped.push_back(c);
+        }
+    }
+    return escaped;
+}
+
 // `text` as well-formed UTF-8. Text that already is comes back unchanged.
 // Otherwise Windows reads it in the ANSI code page (the narrow text of the
 // system's own APIs); elsewhere each ill-formed piece becomes U+FFFD.

@@ -12,6 +12,7 @@
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/filesystem.h"
+#include "platform/text.h"
 #include "simconnect/identifiers.h"
 #include "simconnect/pause_operations.h"
 #include "simconnect/sample_definition.h"
@@ -271,7 +272,9 @@ void SimConnectManager::dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_
     file << format_aircraft_diagnostic(report, platform::format_local_time(now, kDiagnosticTimeFormat), name)
          << std::flush;
     aircraft_name_ = std::move(name);
-    platform::print_line("[OK] Aircraft detected from system state: '" + aircraft_name_ + "'");
+    // The name is the simulator's text: shown with its control bytes escaped.
+    platform::print_line("[OK] Aircraft detected from system state: '" +
+                         platform::escape_control_bytes(aircraft_name_) + "'");
     file.close();
     platform::print_line("[DIAG] Aircraft data dumped to: " + path);
 }
@@ -326,9 +329,10 @@ void SimConnectManager::request_aircraft_state() {
             aircraft_state_wake_.wait(lock, [this] { return aircraft_state_stop_ || !aircraft_state_due_.empty(); });
             continue;
         }
-        // Waits until the deadline has passed, never less, unless stopped.
-        if (aircraft_state_wake_.wait_until(lock, aircraft_state_due_.front(),
-                                            [this] { return aircraft_state_stop_; })) {
+        // Waits until the deadline has passed, never less, unless stopped. A
+        // copy: disconnect clears the queue while this waits.
+        const auto due = aircraft_state_due_.front();
+        if (aircraft_state_wake_.wait_until(lock, due, [this] { return aircraft_state_stop_; })) {
             break;
         }
         aircraft_state_due_.pop_front();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -49,24 +50,69 @@ TEST(BridgeStart, FolderLinesThenARefusedConnectionEndsWithStatusZero) {
     }
 }
 
+// The call-log lines from `from` on, without the aircraft-state thread's
+// requests (they fall due at times of their own).
+Lines calls_from(const Standin& standin, std::size_t from) {
+    Lines calls;
+    const Lines log = standin.log_lines();
+    for (std::size_t i = from; i < log.size(); ++i) {
+        if (!log[i].starts_with("SimConnect_RequestSystemState ")) calls.push_back(log[i]);
+    }
+    return calls;
+}
+
+double value_of(const BridgeRun& run, const char* key) {
+    const auto sample = nlohmann::json::parse(read_file(run.data_file()), nullptr, false);
+    return sample.is_object() && sample[key].is_number() ? sample[key].get<double>() : -1e9;
+}
+
+// What each command does to the aircraft, seen in the data file.
+bool effect_shows(const BridgeRun& run, const std::string& word) {
+    if (word == "POSITION_RTT") {
+        return eventually([&] {
+            const double altitude = value_of(run, "altitude");
+            return altitude >= 9000 && altitude < 9100 && std::abs(value_of(run, "latitude") - 47.431833) < 0.01 &&
+                   std::abs(value_of(run, "longitude") - 11.939667) < 0.01 &&
+                   value_of(run, "airspeed_indicated") == 220;
+        });
+    }
+    if (word == "SET_STANDARD_FUEL") {  // two main tanks of 659.03 gallons, then burnt slowly
+        return eventually([&] { return std::abs(value_of(run, "fuel_quantity") - 1318.06) < 1; });
+    }
+    return true;
+}
+
 // Started, every command word with a test whose recording name collides with
-// an earlier run's, a test and another started during it, and a signal; without
-// APPDATA the tests run but nothing is recorded.
+// an earlier run's (a file, or a name taken by a link to nowhere), a test and
+// another started during it, and a signal that ends the running test too;
+// without APPDATA the tests run but nothing is recorded; with only a fresh
+// HOME the folders above the recordings are made.
 TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
+    enum class Earlier { files, links, none };
     struct Case {
         int signal_number;
-        bool legacy, without_app_data;
+        bool legacy, without_app_data, fresh_home;
+        Earlier earlier;
     };
-    for (const Case row : {Case{SIGINT, false, false}, Case{SIGTERM, true, false}, Case{SIGINT, false, true}}) {
-        SCOPED_TRACE(testing::Message() << "signal " << row.signal_number << ", legacy " << row.legacy);
-        BridgeRun run({.legacy = row.legacy, .without_app_data = row.without_app_data});
-        if (!row.without_app_data) fs::create_directories(run.recording_folder());
-        for (std::time_t second = std::time(nullptr) - 1, end = second + 60; !row.without_app_data && second <= end;
+    for (const Case row :
+         {Case{SIGINT, false, false, false, Earlier::files}, Case{SIGTERM, true, false, false, Earlier::links},
+          Case{SIGINT, false, true, false, Earlier::none}, Case{SIGTERM, true, false, true, Earlier::none}}) {
+        SCOPED_TRACE(testing::Message() << "signal " << row.signal_number << ", legacy " << row.legacy
+                                        << ", fresh home " << row.fresh_home);
+        BridgeRun run({.standin_arguments = {"--aircraft", "SimObjects\\Airplanes\\Asobo_TBM930\\aircraft.cfg"},
+                       .legacy = row.legacy,
+                       .without_app_data = row.without_app_data,
+                       .fresh_home = row.fresh_home});
+        if (row.earlier != Earlier::none) fs::create_directories(run.recording_folder());
+        for (std::time_t second = std::time(nullptr) - 1, end = second + 60;
+             row.earlier != Earlier::none && second <= end;
              ++second) {  // an earlier run's recordings, for every second in which the first test may start
             std::tm local{};
             char stamp[32];
             std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", localtime_r(&second, &local));
-            write_file(run.recording_folder() / ("flight_data_" + std::string(stamp) + ".json"), "earlier\n");
+            const fs::path name = run.recording_folder() / ("flight_data_" + std::string(stamp) + ".json");
+            row.earlier == Earlier::files ? write_file(name, "earlier\n")
+                                          : fs::create_symlink(run.scratch.path() / "nowhere" / stamp, name);
         }
         const std::int64_t before = std::time(nullptr);
         ASSERT_TRUE(run.start_connected()) << run.bridge->output() << run.bridge->error_output();
@@ -89,6 +135,12 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
         EXPECT_EQ(sample["timestamp"], 0) << "no test runs";
         EXPECT_TRUE(sample["airspeed_indicated"] > 0 && sample["airspeed_true"] == sample["airspeed_indicated"]);
         EXPECT_FALSE(data.ends_with("\n"));
+        // The stand-in's aircraft, once it has answered (and the diagnostic file was written).
+        EXPECT_TRUE(row.without_app_data || eventually([&] {
+                        const auto now = nlohmann::json::parse(read_file(run.data_file()), nullptr, false);
+                        return now.is_object() && now["aircraft_title"] == "TBM930" && now["aircraft_type"] == "TBM9";
+                    }))
+            << read_file(run.data_file());
 
         for (const CommandWord& command : kCommandWords) {
             SCOPED_TRACE(command.word);
@@ -105,14 +157,15 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
             Lines printed = {"[DEBUG] Processing command: '" + command.word + "'"};
             printed.insert(printed.end(), command.lines.begin(), command.lines.end());
             EXPECT_TRUE(in_order(run.bridge->output_lines(), printed, lines_before)) << run.bridge->output();
-            const Lines log = run.standin.log_lines();
-            EXPECT_TRUE(std::any_of(log.begin() + static_cast<std::ptrdiff_t>(log_before), log.end(),
-                                    [&](const std::string& line) { return line.starts_with(command.call); }));
+            EXPECT_TRUE(eventually([&] { return calls_from(run.standin, log_before).size() >= command.calls.size(); }));
+            EXPECT_EQ(calls_from(run.standin, log_before), command.calls);
+            EXPECT_TRUE(effect_shows(run, command.word)) << read_file(run.data_file());
             EXPECT_TRUE(run.status_becomes(true, command.word != "STOP_TEST"));
         }
         if (!row.without_app_data) {
             ASSERT_EQ(run.recordings().size(), 1u);
-            EXPECT_TRUE(run.recordings()[0].string().ends_with("_2.json")) << run.recordings()[0];
+            EXPECT_EQ(run.recordings()[0].string().ends_with("_2.json"), row.earlier != Earlier::none)
+                << run.recordings()[0];
             const Lines recorded = split_lines(read_file(run.recordings()[0]));
             EXPECT_TRUE(timestamp_of(recorded.front()) < 10'000 && timestamp_of(recorded.back()) > 0)
                 << "test-relative";
@@ -126,18 +179,72 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
         EXPECT_TRUE(run.interrupt_cleanly(row.signal_number));
         EXPECT_TRUE(in_order(run.bridge->output_lines(),
                              {"", "Shutting down...", kDisconnectedLine, kSessionClosedLine}, expected.size()));
-        EXPECT_TRUE(run.status_becomes(false, true)) << read_file(run.status_file());
+        EXPECT_TRUE(run.status_becomes(false, false)) << read_file(run.status_file());
         EXPECT_EQ(run.standin.log_lines().back(), "SimConnect_Close -> 0");
+        EXPECT_EQ(run.bridge->error_output(), "");
         if (row.without_app_data) {  // nothing recorded, anywhere
             EXPECT_FALSE(fs::exists(run.recording_folder()));
             EXPECT_EQ(std::distance(fs::directory_iterator(run.data_folder()), {}), 3);
         } else {
             ASSERT_EQ(run.recordings().size(), 3u);
             EXPECT_EQ(read_file(run.recordings()[1]), closed);
-            for (const auto& path : run.earlier) EXPECT_EQ(read_file(path), "earlier\n") << path;
+            for (const auto& path : run.earlier) {
+                EXPECT_EQ(row.earlier == Earlier::files ? read_file(path) : "",
+                          row.earlier == Earlier::files ? "earlier\n" : "")
+                    << path;
+            }
+            EXPECT_FALSE(fs::exists(run.scratch.path() / "nowhere")) << "a recording went through a link";
         }
         for (const auto& file : run.recordings()) EXPECT_EQ(recording_problem(file), "");
     }
+}
+
+// Command files as servers get them wrong, through the real bridge: silence
+// without the file, "empty" on each poll of an empty one, only the exact first
+// line counts, and a file starting with a line end is left alone.
+TEST(BridgeRun, CommandFileFirstLines) {
+    BridgeRun run;
+    const std::string empty = "[DEBUG] Command file empty";
+    ASSERT_TRUE(run.start_connected()) << run.bridge->output() << run.bridge->error_output();
+    // Two seconds of polls, timed by the bridge itself: the aircraft request.
+    ASSERT_TRUE(run.bridge->wait_for_line("[DIAG] Received aircraft system state", 15s));
+    EXPECT_EQ(run.bridge->count_lines(empty), 0u) << "no file, no line";
+    write_file(run.command_file(), "");
+    ASSERT_TRUE(run.bridge->wait_for_line_count(empty, 3));
+    struct Case {
+        std::string content;
+        Lines printed;  // empty: the file is left as it is
+    };
+    const Case cases[] = {
+        {"start_test\n", {"[DEBUG] Processing command: 'start_test'", "[DEBUG] Unknown command: start_test"}},
+        {"START_TEST \r\n", {"[DEBUG] Processing command: 'START_TEST '", "[DEBUG] Unknown command: START_TEST "}},
+        {"PAUSE_SIM\r\nSTART_TEST\n",
+         {"[DEBUG] Processing command: 'PAUSE_SIM'", "[OK] Executing sim pause",
+          "[DEBUG] Sim pause event sent successfully"}},
+        {"\nSTART_TEST\n", {}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(testing::PrintToString(row.content));
+        const std::size_t lines_before = run.bridge->output_lines().size();
+        const std::size_t log_before = run.standin.log_lines().size();
+        if (!row.printed.empty()) {
+            ASSERT_TRUE(run.command(row.content, row.printed.back()));
+            EXPECT_TRUE(in_order(run.bridge->output_lines(), row.printed, lines_before)) << run.bridge->output();
+        } else {
+            write_file(run.command_file(), row.content);
+            ASSERT_TRUE(run.bridge->wait_for_line_count(empty, run.bridge->count_lines(empty) + 3));
+            EXPECT_EQ(read_file(run.command_file()), row.content);
+        }
+        EXPECT_EQ(run.bridge->count_lines("[DEBUG] Processing command: 'START_TEST'"), 0u);
+        EXPECT_EQ(run.bridge->count_lines(kTestStartedLine), 0u);
+        const bool paused = row.content.starts_with("PAUSE_SIM");
+        EXPECT_TRUE(!paused || eventually([&] { return !calls_from(run.standin, log_before).empty(); }));
+        EXPECT_EQ(calls_from(run.standin, log_before),
+                  paused ? Lines{"SimConnect_TransmitClientEvent 0 7 0 1 16 -> 0"} : Lines{});
+    }
+    EXPECT_TRUE(run.interrupt_cleanly());
+    EXPECT_EQ(run.bridge->error_output(), "");
+    EXPECT_TRUE(run.status_becomes(false, false));
 }
 
 }  // namespace

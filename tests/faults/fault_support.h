@@ -25,37 +25,48 @@ inline const std::string kDisconnectedLine = "[CUSTOM ERROR] Disconnected from M
 inline const std::string kSessionClosedLine = "Disconnected from MSFS SimConnect";
 
 // Each command word, the lines it prints after "[DEBUG] Processing command:
-// '<word>'", and the start of a call-log line it makes; from START_TEST to STOP_TEST.
+// '<word>'", and the whole call-log lines it adds (run in this order, from
+// START_TEST to STOP_TEST: definitions are made on first use).
 struct CommandWord {
     std::string word;
     Lines lines;
-    std::string call;
+    Lines calls;
 };
+inline const std::string kTestStartCall = "SimConnect_RequestDataOnSimObject 2 0 0 2 1 0 0 0 -> 0";
 inline const std::vector<CommandWord> kCommandWords = {
-    {"START_TEST", {kTestStartedLine}, "SimConnect_RequestDataOnSimObject 2 0 0 2 1 0 0 0 -> 0"},
+    {"START_TEST", {kTestStartedLine}, {kTestStartCall}},
     {"PAUSE_REGULAR",
      {"[OK] Executing regular pause", "[DEBUG] Triggering regular pause (P key equivalent)",
       "[DEBUG] Pause event sent successfully"},
-     "SimConnect_TransmitClientEvent 0 4 0 1 16 -> 0"},
+     {"SimConnect_TransmitClientEvent 0 4 0 1 16 -> 0"}},
     {"PAUSE_ACTIVE",
      {"[OK] Executing active pause", "[DEBUG] Triggering active pause (position only)",
       "[DEBUG] Active pause event sent successfully"},
-     "SimConnect_TransmitClientEvent 0 6 0 1 16 -> 0"},
+     {"SimConnect_TransmitClientEvent 0 6 0 1 16 -> 0"}},
     {"PAUSE_SIM",
      {"[OK] Executing sim pause", "[DEBUG] Triggering sim pause (dev mode)",
       "[DEBUG] Sim pause event sent successfully"},
-     "SimConnect_TransmitClientEvent 0 7 0 1 16 -> 0"},
+     {"SimConnect_TransmitClientEvent 0 7 0 1 16 -> 0"}},
     {"SET_STANDARD_FUEL",
      {"[OK] Setting standard fuel load (5T)", "[DEBUG] Setting standard fuel load: 5T total (2.5T per tank)",
       "[DEBUG] Fuel distribution set successfully (L/C/R)"},
-     "SimConnect_SetDataOnSimObject 103 0 0 0 8 "},
+     {R"(SimConnect_AddToDataDefinition 103 "FUEL TANK LEFT MAIN QUANTITY" "gallons" 4 0 4294967295 -> 0)",
+      R"(SimConnect_AddToDataDefinition 104 "FUEL TANK RIGHT MAIN QUANTITY" "gallons" 4 0 4294967295 -> 0)",
+      R"(SimConnect_AddToDataDefinition 105 "FUEL TANK CENTER QUANTITY" "gallons" 4 0 4294967295 -> 0)",
+      "SimConnect_SetDataOnSimObject 103 0 0 0 8 0ad7a3703d988440 -> 0",  // 659.03 gallons
+      "SimConnect_SetDataOnSimObject 104 0 0 0 8 0ad7a3703d988440 -> 0",
+      "SimConnect_SetDataOnSimObject 105 0 0 0 8 0000000000000000 -> 0"}},
     {"POSITION_RTT",
      {"[OK] Positioning aircraft at RTT Rattenberg", "[DEBUG] Position command sent successfully"},
-     "SimConnect_SetDataOnSimObject 100 0 0 0 56 "},
+     {R"(SimConnect_AddToDataDefinition 100 "Initial Position" null 12 0 4294967295 -> 0)",
+      "SimConnect_SetDataOnSimObject 100 0 0 0 56 "  // 47.431833 N 11.939667 E, 9000 ft, heading 207, 220 kn, in the
+                                                     // air
+      "a2fe8d5046b7474008f344fd1be12740000000000094c140000000000000000000000000000000000000000000e0694000000000dc000000"
+      " -> 0"}},
     {"UNPAUSE",
      {"[OK] Executing unpause", "[DEBUG] Force unpause", "[DEBUG] Unpause event sent successfully"},
-     "SimConnect_TransmitClientEvent 0 5 0 1 16 -> 0"},
-    {"STOP_TEST", {kTestStoppedLine}, "SimConnect_RequestDataOnSimObject 2 0 0 0 0 0 0 0 -> 0"},
+     {"SimConnect_TransmitClientEvent 0 5 0 1 16 -> 0"}},
+    {"STOP_TEST", {kTestStoppedLine}, {"SimConnect_RequestDataOnSimObject 2 0 0 0 0 0 0 0 -> 0"}},
 };
 
 // Whether `expected` is in `lines` from `from` on in this order, other lines between.
@@ -91,13 +102,14 @@ struct BridgeOptions {
     Lines wrapper = {};             // before the executable, e.g. prlimit and its options
     bool legacy = false;            // no folder argument: the data files go beside the recordings
     bool without_app_data = false;  // APPDATA, XDG_DATA_HOME and HOME unset
+    bool fresh_home = false;        // APPDATA and XDG_DATA_HOME unset, HOME a folder with nothing in it
     int output_fd = -1;             // the bridge's standard output, not collected (see ProcessOptions)
 };
 
 // A stand-in, and a bridge in a scratch folder with APPDATA <scratch>/appdata.
 struct BridgeRun {
     explicit BridgeRun(BridgeOptions options_ = {}) : options(std::move(options_)), standin(options.standin_arguments) {
-        std::filesystem::create_directories(scratch.path() / "appdata");
+        std::filesystem::create_directories(scratch.path() / (options.fresh_home ? "home" : "appdata"));
     }
 
     Process& start(std::optional<Lines> arguments = std::nullopt) {  // those after --file-mode
@@ -110,6 +122,11 @@ struct BridgeRun {
         process.environment = standin.client_environment();
         if (!options.without_app_data) process.environment["APPDATA"] = (scratch.path() / "appdata").string();
         if (options.without_app_data) process.unset_environment = {"APPDATA", "XDG_DATA_HOME", "HOME"};
+        if (options.fresh_home) {
+            process.environment.erase("APPDATA");
+            process.environment["HOME"] = (scratch.path() / "home").string();
+            process.unset_environment = {"APPDATA", "XDG_DATA_HOME"};
+        }
         const auto existing = recordings();
         earlier.insert(existing.begin(), existing.end());
         return bridge.emplace(argv, process);
@@ -155,7 +172,10 @@ struct BridgeRun {
         return files.empty() ? 0 : split_lines(read_file(files.back())).size();
     }
 
-    std::filesystem::path recording_folder() const { return scratch.path() / "appdata" / "Velmar"; }
+    std::filesystem::path recording_folder() const {
+        return options.fresh_home ? scratch.path() / "home" / ".local" / "share" / "Velmar"
+                                  : scratch.path() / "appdata" / "Velmar";
+    }
     std::filesystem::path data_folder() const { return options.legacy ? recording_folder() : scratch.path() / "data"; }
     std::filesystem::path data_file() const { return data_folder() / "current_flight_data.json"; }
     std::filesystem::path status_file() const { return data_folder() / "simconnect_status.json"; }

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -26,8 +27,9 @@ bool samples_go_on(const BridgeRun& run) {
     });
 }
 
-// While a test records: the data folder gone, a file, read-only (the first two
-// bind root), then the simulator quits or is killed. Recording and polling go on.
+// While a test records: the data folder gone, a file, read-only (for root a
+// read-only mount: it writes past permissions), then the simulator quits or is
+// killed. Recording and polling go on.
 TEST(Faults, DataFolderBrokenThenSimulatorGoneWhileRecording) {
     for (const bool killed : {false, true}) {
         SCOPED_TRACE(killed ? "killed" : "quit record");
@@ -43,9 +45,15 @@ TEST(Faults, DataFolderBrokenThenSimulatorGoneWhileRecording) {
             if (breakage == "read-only") {
                 fs::create_directory(run.data_folder());
                 fs::permissions(run.data_folder(), fs::perms::owner_read | fs::perms::owner_exec);
+                if (::geteuid() == 0) {
+                    ASSERT_EQ(::mount("tmpfs", run.data_folder().c_str(), "tmpfs", MS_RDONLY, "size=4096"), 0);
+                }
+                const int probe = ::open((run.data_folder() / "probe").c_str(), O_WRONLY | O_CREAT, 0666);
+                ASSERT_LT(probe, 0) << "the folder is writable";
             }
             EXPECT_TRUE(eventually([&] { return run.recorded_lines() >= lines + 50; })) << "the recording stopped";
         }
+        if (::geteuid() == 0) ::umount2(run.data_folder().c_str(), MNT_DETACH);
         fs::permissions(run.data_folder(), fs::perms::owner_all);
         EXPECT_TRUE(samples_go_on(run));
 
@@ -64,6 +72,62 @@ TEST(Faults, DataFolderBrokenThenSimulatorGoneWhileRecording) {
         ASSERT_EQ(run.recordings().size(), 1u);
         EXPECT_EQ(recording_problem(run.recordings()[0]), "");
     }
+}
+
+// A file the bridge can read but not empty, whoever it runs as (root too):
+// a sealed memory file, reached through this process's descriptor.
+struct SealedFile {
+    explicit SealedFile(std::string_view content) : descriptor(::memfd_create("sealed", MFD_ALLOW_SEALING)) {
+        if (descriptor < 0 || ::write(descriptor, content.data(), content.size()) != std::ssize(content)) return;
+        ::fcntl(descriptor, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    }
+    ~SealedFile() { ::close(descriptor); }
+    std::string path() const { return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(descriptor); }
+    bool can_be_emptied() const {
+        const int emptied = ::open(path().c_str(), O_WRONLY | O_TRUNC);
+        return emptied < 0 ? false : (::close(emptied), true);
+    }
+    const int descriptor;
+};
+
+// Puts `target` (a file, or with `link` a symbolic link to it) in place of `path` at once.
+void replace_file(const fs::path& path, const std::string& target, bool link) {
+    const fs::path next = path.string() + ".next";
+    link ? fs::create_symlink(target, next) : write_file(next, target);
+    fs::rename(next, path);
+}
+
+// A command in a file that cannot be emptied is not carried out, and said so
+// once; it runs, once, at the first poll that can empty the file.
+TEST(Faults, ACommandThatCannotBeTakenOffItsFileWaits) {
+    const SealedFile sealed("START_TEST\n");
+    if (sealed.can_be_emptied()) GTEST_SKIP() << "no sealed memory files here";
+    BridgeRun run;
+    fs::create_directories(run.data_folder());
+    replace_file(run.command_file(), sealed.path(), true);
+    const std::string refused = "[CUSTOM ERROR] Cannot empty the command file " + run.command_file().string() +
+                                " (Operation not permitted): 'START_TEST' is not carried out until the bridge can "
+                                "empty it";
+    ASSERT_TRUE(run.start_connected()) << run.bridge->output() << run.bridge->error_output();
+    ASSERT_TRUE(run.bridge->wait_for_error_output(refused + "\n")) << run.bridge->error_output();
+    // Two seconds of polls, timed by the bridge itself: the aircraft answer.
+    ASSERT_TRUE(run.bridge->wait_for_line("[DIAG] Received aircraft system state", 15s));
+    EXPECT_EQ(run.bridge->error_lines(), Lines{refused});
+    EXPECT_EQ(run.bridge->count_lines("[DEBUG] Processing command: 'START_TEST'"), 0u);
+    EXPECT_EQ(run.recordings().size(), 0u);
+    EXPECT_TRUE(run.status_becomes(true, false));
+
+    replace_file(run.command_file(), "START_TEST\n", false);
+    ASSERT_TRUE(run.bridge->wait_for_line(kTestStartedLine, 15s)) << run.bridge->output();
+    replace_file(run.command_file(), sealed.path(), true);  // the situation changes: said again
+    ASSERT_TRUE(run.bridge->wait_for_error_output(refused + "\n" + refused + "\n")) << run.bridge->error_output();
+    EXPECT_TRUE(run.interrupt_cleanly()) << run.bridge->output();
+    EXPECT_EQ(run.bridge->count_lines("[DEBUG] Processing command: 'START_TEST'"), 1u);
+    EXPECT_EQ(run.bridge->count_lines(kTestStartedLine), 1u);
+    EXPECT_EQ(run.recordings().size(), 1u);
+    EXPECT_EQ(run.bridge->error_lines(), Lines(2, refused));
+    const Lines log = run.standin.log_lines();
+    EXPECT_EQ(std::count(log.begin(), log.end(), kTestStartCall), 2) << "the start and the one START_TEST";
 }
 
 // A pipe for the bridge's standard output that nobody reads: full before the
@@ -174,30 +238,46 @@ TEST(Misbehaviour, EveryKindIsReportedAndTheBridgeGoesOn) {
     }
 }
 
-// A bridge that let SIGXFSZ end it at the limit would lose everything.
+// A bridge that let SIGXFSZ end it at the limit would lose everything. A line
+// the disk cannot take is cut back off and reported once; with room again
+// the recording goes on. The diagnostic file shares the room: no figure here
+// depends on its size.
 TEST(WriteFaults, RecordingCutByAFileSizeLimitOrAFullFileSystem) {
     for (const bool full_disk : {false, true}) {
-        const std::uintmax_t room = full_disk ? 65536 : 49152;  // bytes
+        constexpr std::uintmax_t kLimit = 49152, kDisk = 262144, kFiller = 229376;  // bytes, whole pages
         SCOPED_TRACE(full_disk ? "full file system" : "file-size limit");
         BridgeRun run(
             {.standin_arguments = {"--rate", "120"},
-             .wrapper = full_disk ? Lines{} : Lines{"/usr/bin/prlimit", "--fsize=" + std::to_string(room), "--"}});
+             .wrapper = full_disk ? Lines{} : Lines{"/usr/bin/prlimit", "--fsize=" + std::to_string(kLimit), "--"}});
         const fs::path app_data = run.recording_folder().parent_path();
         if (full_disk &&
-            ::mount("tmpfs", app_data.c_str(), "tmpfs", 0, ("size=" + std::to_string(room)).c_str()) != 0) {
-            GTEST_SKIP() << "cannot mount a small tmpfs here";
+            ::mount("tmpfs", app_data.c_str(), "tmpfs", 0, ("size=" + std::to_string(kDisk)).c_str()) != 0) {
+            GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
         }
         const auto unmount = [](const fs::path* where) { ::umount2(where->c_str(), MNT_DETACH); };
         const std::unique_ptr<const fs::path, decltype(unmount)> mounted(full_disk ? &app_data : nullptr, unmount);
+        const fs::path filler = app_data / "filler";
+        if (full_disk) write_file(filler, std::string(kFiller, 'x'));
         ASSERT_TRUE(run.start_connected()) << run.bridge->output() << run.bridge->error_output();
         ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
-        ASSERT_TRUE(eventually([&] { return fs::file_size(run.recordings().at(0)) == room; }, 60s)) << "not full";
+        const std::string failed = "[CUSTOM ERROR] Failed to append to recording ";
+        ASSERT_TRUE(run.bridge->wait_for_error_output(failed, 60s)) << "not full";
         EXPECT_TRUE(samples_go_on(run)) << "the data file stopped with the recording";
+        EXPECT_TRUE(samples_go_on(run));
+        if (full_disk) {  // room again: the recording grows past what it could hold before
+            fs::remove(filler);
+            EXPECT_TRUE(eventually([&] { return fs::file_size(run.recordings().at(0)) > kDisk - kFiller; }));
+        }
         EXPECT_TRUE(run.command("STOP_TEST", kTestStoppedLine));
         EXPECT_TRUE(run.status_becomes(true, false));
         EXPECT_TRUE(run.interrupt_cleanly()) << run.bridge->output();
+        const std::string reason = full_disk ? "No space left on device" : "File too large";
+        EXPECT_EQ(run.bridge->error_lines(),
+                  Lines{failed + run.recordings().at(0).string() + ": " + reason +
+                        " (the line was cut back; later samples are appended once there is room)"});
         EXPECT_GT(split_lines(read_file(run.recordings().at(0))).size(), 40u);
-        for (const auto& file : run.recordings()) EXPECT_EQ(recording_problem(file, true), "");
+        EXPECT_TRUE(full_disk || fs::file_size(run.recordings().at(0)) > kLimit - 1000);
+        for (const auto& file : run.recordings()) EXPECT_EQ(recording_problem(file), "");
     }
 }
 
@@ -209,8 +289,11 @@ TEST(Schema, RealOutputMatchesThePublishedSchemas) {
                                          "SimObjects\\Airplanes\\My \"Quoted\"\tCub\x01\xff\\aircraft.cfg"}});
     ASSERT_TRUE(run.start_connected());
     ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
-    // Past the aircraft answer, so that samples carry the awkward name.
-    ASSERT_TRUE(run.bridge->wait_for_output("[OK] Aircraft detected from system state:", 15s));
+    // Past the aircraft answer, so that samples carry the awkward name; the
+    // console shows its control bytes escaped, the files JSON-escaped.
+    ASSERT_TRUE(
+        run.bridge->wait_for_line("[OK] Aircraft detected from system state: 'My \"Quoted\"\\x09Cub\\x01\xff'", 15s))
+        << run.bridge->output();
     run.standin.control("freeze on");
     run.standin.control("sample 2 nan inf -inf 1e20 -0.004 0 1 -90 180");
     run.standin.control("sample 2 3500.254 120.5 131.4 271.3 -250 40 0 48.1234567891 11.5");
