@@ -74,7 +74,7 @@ public:
 
 }  // namespace
 
-int run_bridge_mode(const std::string& portable_directory) {
+int run_bridge_mode(const std::string& portable_directory, const BridgeOptions& options) {
     // A full disk or a file-size limit loses lines, never the bridge; nor
     // does a console whose reader went away.
     platform::ignore_file_size_limit_signal();
@@ -83,7 +83,7 @@ int run_bridge_mode(const std::string& portable_directory) {
         // First of all, so that every thread started later (the console's
         // writer too) inherits the routing of the interrupt signals.
         platform::install_interrupt_handler([] { interrupt_router().on_interrupt(); });
-        FileBridge bridge;
+        FileBridge bridge(options);
         bridge.setup_data_folder(portable_directory);
         bridge.install_callbacks();
         StopOnInterrupt stop_on_interrupt(bridge);

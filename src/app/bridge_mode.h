@@ -2,12 +2,14 @@
 
 #include <string>
 
+#include "bridge/file_bridge.h"
+
 namespace velmar {
 
 // Bridge mode from start to end: builds the bridge, sets up its data folder
 // (the portable directory, or the application-data folder when empty), runs
 // it until it fails to connect or is interrupted, tears it down, and returns
 // the exit status.
-int run_bridge_mode(const std::string& portable_directory);
+int run_bridge_mode(const std::string& portable_directory, const BridgeOptions& options);
 
 }  // namespace velmar

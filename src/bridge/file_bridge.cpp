@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "aircraft/aircraft_identity.h"
 #include "bridge/command_file.h"
 #include "bridge/flight_json.h"
 #include "platform/clock.h"
@@ -31,6 +32,7 @@ constexpr std::string_view kAppFolderName = "Velmar";
 constexpr std::string_view kDataFileName = "current_flight_data.json";
 constexpr std::string_view kCommandFileName = "python_commands.txt";
 constexpr std::string_view kStatusFileName = "simconnect_status.json";
+constexpr std::string_view kStateFileName = "bridge_state.json";
 constexpr std::string_view kRecordingPrefix = "flight_data_";
 constexpr std::string_view kRecordingExtension = ".json";
 constexpr const char* kRecordingTimePattern = "%Y%m%d_%H%M%S";
@@ -51,6 +53,8 @@ std::int64_t monotonic_now_nanoseconds() { return monotonic_nanoseconds(std::chr
 
 }  // namespace
 
+FileBridge::FileBridge(BridgeOptions options) : options_(options) {}
+
 FileBridge::~FileBridge() {
     // An orderly end closes the running test like STOP_TEST's close.
     bool test_was_active = false;
@@ -66,11 +70,13 @@ FileBridge::~FileBridge() {
     if (test_was_active && !session_open) {
         write_status_file(false);  // the session ended earlier: its last status still shows the test
     }
+    publish_state();
 }
 
 const std::string& FileBridge::data_file_path() const { return data_file_path_; }
 const std::string& FileBridge::command_file_path() const { return command_file_path_; }
 const std::string& FileBridge::status_file_path() const { return status_file_path_; }
+const std::string& FileBridge::state_file_path() const { return state_file_path_; }
 
 void FileBridge::setup_data_folder(const std::string& portable_directory) {
     std::string folder;
@@ -83,9 +89,20 @@ void FileBridge::setup_data_folder(const std::string& portable_directory) {
         platform::create_directories(folder);  // a fresh account has no ~/.local/share yet
     }
     platform::create_directory(folder);
+    // In every mode: the aircraft is identified only once its diagnostic file
+    // can be written there.
+    if (const auto app_data = platform::app_data_folder(); app_data && !portable_directory.empty()) {
+        platform::create_directories(platform::join_path(*app_data, kAppFolderName));
+    }
     data_file_path_ = platform::join_path(folder, kDataFileName);
     command_file_path_ = platform::join_path(folder, kCommandFileName);
     status_file_path_ = platform::join_path(folder, kStatusFileName);
+    state_file_path_ = platform::join_path(folder, kStateFileName);
+    // Without any folder the other files stand in the root directory, as they
+    // always have; a file nobody asked for does not join them there.
+    if (!folder.empty()) {
+        state_file_.set_path(state_file_path_);
+    }
     print_line("[BRIDGE] Data file: " + data_file_path_);
 }
 
@@ -103,9 +120,11 @@ void FileBridge::run() {
     print_line("Data files location: " + data_file_path_);
     print_line("");
 
+    publish_state();
     if (!simconnect_.connect(std::string(kClientName))) {
         print_line("[CUSTOM ERROR] Failed to connect to SimConnect");
         print_line("Make sure Microsoft Flight Simulator is running.");
+        publish_state();
         return;
     }
     {
@@ -164,6 +183,7 @@ void FileBridge::command_loop() {
     while (running_) {
         close_session_after_quit();
         poll_command_file();
+        publish_state();
         sleep_for(kCommandPollInterval);
     }
 }
@@ -171,6 +191,35 @@ void FileBridge::command_loop() {
 void FileBridge::close_session_after_quit() {
     if (simconnect_.quit_received() && simconnect_.is_connected()) {
         simconnect_.disconnect();
+    }
+}
+
+BridgeState FileBridge::current_state() {
+    BridgeState state;
+    state.connected = simconnect_.is_connected();
+    state.sim_paused = simconnect_.sim_paused();
+    {
+        std::lock_guard lock(test_mutex_);
+        state.test_active = test_active_;
+        if (recording_.is_open()) {
+            state.recording = recording_path_;
+        }
+    }
+    state.samples = sample_counters_.samples();
+    state.test_samples = sample_counters_.test_samples();
+    AircraftIdentity identity = sample_identity(simconnect_.aircraft_name());
+    state.aircraft_title = std::move(identity.title);
+    state.aircraft_type = std::move(identity.type);
+    return state;
+}
+
+void FileBridge::publish_state() { state_file_.publish(current_state()); }
+
+void FileBridge::write_exchange_file(const std::string& path, std::string_view text) const {
+    if (options_.atomic_files) {
+        platform::replace_file(path, text);
+    } else {
+        platform::rewrite_file(path, text);
     }
 }
 
@@ -190,13 +239,17 @@ void FileBridge::write_flight_data(const FlightData& sample) {
     format_flight_json(last_json_, sample, timestamp_ms);
     write_data_file();
     if (!test_active) {
+        sample_counters_.count(false);
         return;
     }
     std::string report;
     {
         std::lock_guard lock(test_mutex_);
         // A test stopped or started meanwhile: this sample is not part of it.
-        if (!test_active_ || test_start_ != test_start || !recording_.is_open()) {
+        const bool in_test = test_active_ && test_start_ == test_start;
+        // Under the lock, so that a new test's count never takes an old test's sample.
+        sample_counters_.count(in_test);
+        if (!in_test || !recording_.is_open()) {
             return;
         }
         last_json_.append(platform::kLineEnd);
@@ -218,8 +271,8 @@ void FileBridge::write_flight_data(const FlightData& sample) {
 
 void FileBridge::write_data_file() {
     try {
-        // In place, no temporary file and rename: a reader watching the file sees every rewrite.
-        platform::rewrite_file(data_file_path_, last_json_);
+        // In place unless asked otherwise: a reader watching the file sees every rewrite.
+        write_exchange_file(data_file_path_, last_json_);
     } catch (const std::exception& error) {
         print_error_line(std::string("[CUSTOM ERROR] Failed to write data file: ") + error.what());
     }
@@ -232,7 +285,7 @@ void FileBridge::write_status_file(bool connected) {
             std::lock_guard lock(test_mutex_);
             test_active = test_active_;
         }
-        platform::rewrite_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
+        write_exchange_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
     } catch (const std::exception& error) {
         print_error_line(std::string("[CUSTOM ERROR] Failed to write status file: ") + error.what());
     }
@@ -272,20 +325,22 @@ std::string FileBridge::open_recording() {
            error.message();
 }
 
-void FileBridge::start_test() {
+bool FileBridge::start_test() {
     std::string report;
     {
         std::lock_guard lock(test_mutex_);
         test_active_ = true;
         test_start_ = monotonic_now_nanoseconds();
+        sample_counters_.start_test();
         report = open_recording();  // a second start ends the current recording whole
     }
     if (!report.empty()) {
         print_error_line(report);
     }
-    simconnect_.start_data_collection();
+    const bool collecting = simconnect_.start_data_collection();
     write_status_file(simconnect_.is_connected());
     print_line("[OK] Test started - Data collection active");
+    return collecting;
 }
 
 void FileBridge::stop_test() {
@@ -352,33 +407,44 @@ void FileBridge::process_command(const std::string& line) {
     struct Command {
         std::string_view word;
         std::string_view confirmation;  // printed before the action; empty: none
-        void (*action)(FileBridge&);
+        bool (*action)(FileBridge&);    // false: not carried out (each reports its own failures)
     };
-    // The actions' results are not examined: each reports its own failures.
     static constexpr Command kCommands[] = {
-        {"START_TEST", "", [](FileBridge& bridge) { bridge.start_test(); }},
-        {"STOP_TEST", "", [](FileBridge& bridge) { bridge.stop_test(); }},
+        {"START_TEST", "", [](FileBridge& bridge) { return bridge.start_test(); }},
+        {"STOP_TEST", "",
+         [](FileBridge& bridge) {
+             bridge.stop_test();
+             return true;  // the test ends with or without a simulator
+         }},
         {"PAUSE_REGULAR", "[OK] Executing regular pause",
-         [](FileBridge& bridge) { bridge.simconnect_.trigger_regular_pause(); }},
-        {"UNPAUSE", "[OK] Executing unpause", [](FileBridge& bridge) { bridge.simconnect_.force_unpause(); }},
+         [](FileBridge& bridge) { return bridge.simconnect_.trigger_regular_pause(); }},
+        {"UNPAUSE", "[OK] Executing unpause", [](FileBridge& bridge) { return bridge.simconnect_.force_unpause(); }},
         {"PAUSE_ACTIVE", "[OK] Executing active pause",
-         [](FileBridge& bridge) { bridge.simconnect_.trigger_active_pause(); }},
-        {"PAUSE_SIM", "[OK] Executing sim pause", [](FileBridge& bridge) { bridge.simconnect_.trigger_sim_pause(); }},
+         [](FileBridge& bridge) { return bridge.simconnect_.trigger_active_pause(); }},
+        {"PAUSE_SIM", "[OK] Executing sim pause",
+         [](FileBridge& bridge) { return bridge.simconnect_.trigger_sim_pause(); }},
         {"SET_STANDARD_FUEL", "[OK] Setting standard fuel load (5T)",
-         [](FileBridge& bridge) { bridge.simconnect_.set_standard_fuel_load(); }},
+         [](FileBridge& bridge) { return bridge.simconnect_.set_standard_fuel_load(); }},
         {"POSITION_RTT", "[OK] Positioning aircraft at RTT Rattenberg",
-         [](FileBridge& bridge) { bridge.simconnect_.position_at_rattenberg(); }},
+         [](FileBridge& bridge) { return bridge.simconnect_.position_at_rattenberg(); }},
     };
     for (const Command& command : kCommands) {
         if (line == command.word) {
             if (!command.confirmation.empty()) {
                 print_line(command.confirmation);
             }
-            command.action(*this);
+            const bool carried_out = command.action(*this);
+            const CommandResult result = carried_out                   ? CommandResult::done
+                                         : !simconnect_.is_connected() ? CommandResult::not_connected
+                                                                       : CommandResult::failed;
+            state_file_.note_command(line, result, result == CommandResult::failed ? simconnect_.refused_result() : 0);
+            publish_state();
             return;
         }
     }
     print_line("[DEBUG] Unknown command: " + printable_command(line));
+    state_file_.note_command(line, CommandResult::unknown, 0);
+    publish_state();
 }
 
 }  // namespace velmar

@@ -6,17 +6,25 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 
+#include "bridge/bridge_state.h"
 #include "platform/filesystem.h"
 #include "simconnect/simconnect_manager.h"
 
 namespace velmar {
 
+struct BridgeOptions {
+    // The data and status files replaced whole (temporary file, rename)
+    // instead of rewritten in place.
+    bool atomic_files = false;
+};
+
 // The bridge-mode object: publishes samples and status as JSON files, records
 // tests and carries out the commands of the command file.
 class FileBridge {
 public:
-    FileBridge() = default;
+    explicit FileBridge(BridgeOptions options = {});
     ~FileBridge();
     FileBridge(const FileBridge&) = delete;
     FileBridge& operator=(const FileBridge&) = delete;
@@ -33,7 +41,8 @@ public:
     void write_data_file();
     void write_status_file(bool connected);
 
-    void start_test();
+    // False when data collection could not be requested.
+    bool start_test();
     void stop_test();
 
     void poll_command_file();
@@ -42,6 +51,7 @@ public:
     const std::string& data_file_path() const;
     const std::string& command_file_path() const;
     const std::string& status_file_path() const;
+    const std::string& state_file_path() const;
 
 private:
     // Takes the command off the file by emptying it; false (reported once per
@@ -56,6 +66,10 @@ private:
     void sleep_for(std::chrono::milliseconds duration);
     // Closes a session the simulator has quit, as disconnect does.
     void close_session_after_quit();
+    BridgeState current_state();
+    // Writes bridge_state.json when something changed or a heartbeat is due.
+    void publish_state();
+    void write_exchange_file(const std::string& path, std::string_view text) const;
 
     SimConnectManager simconnect_;
     std::atomic<bool> running_{false};
@@ -63,12 +77,16 @@ private:
     std::string data_file_path_;  // set before any thread starts, read-only after
     std::string command_file_path_;
     std::string status_file_path_;
+    std::string state_file_path_;
+    const BridgeOptions options_;
     bool test_active_ = false;     // guarded by test_mutex_
     std::int64_t test_start_ = 0;  // monotonic nanoseconds; guarded by test_mutex_
     platform::AppendFile recording_;  // guarded by test_mutex_
     std::string recording_path_;      // guarded by test_mutex_
     bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
     std::string untaken_command_;     // main thread only: the last reported command file that could not be emptied
+    SampleCounters sample_counters_;  // counted on the dispatch thread, read on the main thread
+    BridgeStateFile state_file_;      // main thread only
 
     std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_
     std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -13,5 +14,8 @@ std::optional<std::string> read_environment(const char* name);
 // APPDATA when set, else XDG_DATA_HOME, else $HOME/.local/share; nothing when
 // none of them is set.
 std::optional<std::string> app_data_folder();
+
+// This process's id as the operating system shows it.
+std::int64_t process_id();
 
 }  // namespace velmar::platform

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "platform/environment.h"
@@ -27,5 +29,7 @@ std::optional<std::string> app_data_folder() {
     }
     return std::nullopt;
 }
+
+std::int64_t process_id() { return ::getpid(); }
 
 }  // namespace velmar::platform

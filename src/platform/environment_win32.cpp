@@ -1,6 +1,7 @@
 #include <cstdlib>
 
 #include "platform/environment.h"
+#include "platform/windows_api.h"
 
 namespace velmar::platform {
 
@@ -26,5 +27,7 @@ std::optional<std::string> read_environment(const char* name) {
 }
 
 std::optional<std::string> app_data_folder() { return read_environment("APPDATA"); }
+
+std::int64_t process_id() { return static_cast<std::int64_t>(GetCurrentProcessId()); }
 
 }  // namespace velmar::platform

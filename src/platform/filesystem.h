@@ -42,6 +42,13 @@ std::ifstream open_shared_input(const std::string& path);
 // no more than the system calls themselves.
 bool rewrite_file(const std::string& path, std::string_view text);
 
+// Replaces a file whole: the text goes to `path` + ".tmp", which then takes
+// the file's place, so a reader finds the old text or the new, never a part.
+// Returns false when any step fails; the old file then stays as it was. Where
+// a reader holding the old file blocks the replace (Windows), it is retried
+// briefly.
+bool replace_file(const std::string& path, std::string_view text);
+
 // Truncates a file to zero bytes (creating it when it is missing); the
 // reason when that fails.
 std::error_code empty_file(const std::string& path);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 
 #include "platform/filesystem.h"
 
@@ -23,7 +24,9 @@ std::ofstream open_shared_output(const std::string& path, std::ios::openmode mod
 
 std::ifstream open_shared_input(const std::string& path) { return std::ifstream(path); }
 
-bool rewrite_file(const std::string& path, std::string_view text) {
+namespace {
+
+bool write_whole(const std::string& path, std::string_view text) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         return false;
@@ -41,6 +44,16 @@ bool rewrite_file(const std::string& path, std::string_view text) {
         text.remove_prefix(static_cast<std::size_t>(count));
     }
     return ::close(fd) == 0 && written;
+}
+
+}  // namespace
+
+bool rewrite_file(const std::string& path, std::string_view text) { return write_whole(path, text); }
+
+// rename() replaces the name in one step; open readers keep the old file.
+bool replace_file(const std::string& path, std::string_view text) {
+    const std::string temporary = path + ".tmp";
+    return write_whole(temporary, text) && ::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 std::error_code empty_file(const std::string& path) {

@@ -47,6 +47,30 @@ bool rewrite_file(const std::string& path, std::string_view text) {
     return std::fclose(file) == 0 && written;
 }
 
+// A reader that opened the old file without delete sharing makes the move
+// fail until it closes it; readers hold a file for a moment, so a few short
+// retries get past them. After that the old file stays and the caller's next
+// write tries again.
+bool replace_file(const std::string& path, std::string_view text) {
+    const std::string temporary = path + ".tmp";
+    if (!rewrite_file(temporary, text)) {
+        return false;
+    }
+    constexpr int kAttempts = 20;
+    constexpr DWORD kRetryPauseMs = 1;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+            return false;
+        }
+        Sleep(kRetryPauseMs);
+    }
+    return false;
+}
+
 // A writer holding the file without write sharing makes this fail (EACCES).
 std::error_code empty_file(const std::string& path) {
     std::FILE* file = _fsopen(path.c_str(), "w", _SH_DENYNO);

@@ -94,6 +94,7 @@ bool SimConnectManager::connect(const std::string& client_name) {
     }
     quit_received_ = false;
     dispatch_interrupted_ = false;
+    sim_paused_ = kPauseUnknown;
     connected_ = true;
 
     for (const SampleVariable& variable : kSampleDefinition) {
@@ -137,6 +138,7 @@ void SimConnectManager::disconnect() {
     if (!connected_.exchange(false)) {
         return;
     }
+    sim_paused_ = kPauseUnknown;
     {
         // The dispatch thread only touches a record while holding this lock,
         // so closing here cannot free a record it is reading.
@@ -155,6 +157,21 @@ void SimConnectManager::disconnect() {
 bool SimConnectManager::is_connected() const { return connected_; }
 
 bool SimConnectManager::quit_received() const { return quit_received_; }
+
+std::optional<bool> SimConnectManager::sim_paused() const {
+    const int paused = sim_paused_;
+    if (paused == kPauseUnknown) {
+        return std::nullopt;
+    }
+    return paused != 0;
+}
+
+std::string SimConnectManager::aircraft_name() const {
+    std::lock_guard lock(identity_mutex_);
+    return aircraft_name_;
+}
+
+HRESULT SimConnectManager::refused_result() const { return refused_result_; }
 
 void SimConnectManager::dispatch_messages() {
     if (!connected_) {
@@ -191,11 +208,20 @@ void SimConnectManager::handle_record(const RecordCopy& record) {
             break;
         case SIMCONNECT_RECV_ID_EVENT: {
             // Client event and system event 4 and 5 share their ids; both mean the same here.
-            const DWORD event = record.as<SIMCONNECT_RECV_EVENT>().uEventID;
-            if (event == ids::SYS_EVT_PAUSE) {
+            const auto event = record.as<SIMCONNECT_RECV_EVENT>();
+            if (event.uEventID == ids::SYS_EVT_PAUSE) {
                 platform::print_line("Simulator paused");
-            } else if (event == ids::SYS_EVT_UNPAUSED) {
+            } else if (event.uEventID == ids::SYS_EVT_UNPAUSED) {
                 platform::print_line("Simulator unpaused");
+            }
+            // Only the system events carry the pause state; the pause group's
+            // own notifications come with its group id.
+            if (event.uGroupID != ids::GROUP_PAUSE_EVENTS) {
+                if (event.uEventID == ids::SYS_EVT_PAUSE) {
+                    sim_paused_ = event.dwData != 0 ? 1 : 0;
+                } else if (event.uEventID == ids::SYS_EVT_UNPAUSED) {
+                    sim_paused_ = 0;
+                }
             }
             break;
         }
@@ -271,7 +297,10 @@ void SimConnectManager::dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_
     // Write errors after a successful open go unreported, as the close does.
     file << format_aircraft_diagnostic(report, platform::format_local_time(now, kDiagnosticTimeFormat), name)
          << std::flush;
-    aircraft_name_ = std::move(name);
+    {
+        std::lock_guard lock(identity_mutex_);
+        aircraft_name_ = std::move(name);
+    }
     // The name is the simulator's text: shown with its control bytes escaped.
     platform::print_line("[OK] Aircraft detected from system state: '" +
                          platform::escape_control_bytes(aircraft_name_) + "'");
@@ -279,9 +308,9 @@ void SimConnectManager::dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_
     platform::print_line("[DIAG] Aircraft data dumped to: " + path);
 }
 
-void SimConnectManager::start_data_collection() {
+bool SimConnectManager::start_data_collection() {
     if (!connected_) {
-        return;
+        return false;
     }
     const HRESULT result = call_library([](HANDLE handle) {
         return SimConnect_RequestDataOnSimObject(handle, ids::REQ_FLIGHT_DATA, ids::DEF_FLIGHT_DATA,
@@ -289,14 +318,16 @@ void SimConnectManager::start_data_collection() {
                                                  SIMCONNECT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
     });
     if (result != 0) {
+        refused_result_ = result;
         if (error_callback_) {
             error_callback_("Failed to start data collection: " + std::to_string(result));
         }
-        return;
+        return false;
     }
     platform::print_line("[OK] Data collection started at 5Hz");
     schedule_aircraft_state_request();
     platform::print_line("[OK] Aircraft detection diagnostic mode enabled");
+    return true;
 }
 
 void SimConnectManager::stop_data_collection() {

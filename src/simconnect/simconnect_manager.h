@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +51,15 @@ public:
     bool is_connected() const;
     // True once the simulator has sent its quit record on this connection.
     bool quit_received() const;
+    // The simulator's "Pause" state as last reported on this connection;
+    // nothing until it has been reported. Safe from any thread.
+    std::optional<bool> sim_paused() const;
+    // The name taken from the latest "AircraftLoaded" answer (empty until
+    // then). Safe from any thread.
+    std::string aircraft_name() const;
+    // The HRESULT of the latest call the simulator refused in a control
+    // operation or in start_data_collection (owner's thread).
+    HRESULT refused_result() const;
 
     // Dispatch (dispatch thread only)
     void dispatch_messages();
@@ -62,8 +72,8 @@ public:
     FlightData build_flight_data(const SIMCONNECT_RECV_SIMOBJECT_DATA& record) const;
     void dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_STATE& state);
 
-    // Data collection
-    void start_data_collection();
+    // Data collection; false when not connected or refused.
+    bool start_data_collection();
     void stop_data_collection();
 
     // Simulator control (main thread)
@@ -109,8 +119,13 @@ private:
     SampleCallback sample_callback_;
     ConnectionCallback connection_callback_;
     ErrorCallback error_callback_;
-    std::string aircraft_name_;  // dispatch thread only
-    std::mutex api_mutex_;       // held for one SimConnect call (and record copy) at a time
+    // Written on the dispatch thread under identity_mutex_; read there without it.
+    std::string aircraft_name_;
+    mutable std::mutex identity_mutex_;
+    static constexpr int kPauseUnknown = -1;
+    std::atomic<int> sim_paused_{kPauseUnknown};  // kPauseUnknown, 0 or 1
+    HRESULT refused_result_ = 0;                  // owner's thread only
+    std::mutex api_mutex_;                        // held for one SimConnect call (and record copy) at a time
     std::atomic<bool> quit_received_{false};
     std::atomic<bool> dispatch_interrupted_{false};
 

@@ -2,6 +2,7 @@
 // fuel. They run on the owner's thread.
 #include "simconnect/simulator_control.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <sstream>
@@ -36,6 +37,10 @@ bool all_succeeded(const std::array<HRESULT, 3>& results) {
     return results[0] >= 0 && results[1] >= 0 && results[2] >= 0;
 }
 
+HRESULT first_refused(const std::array<HRESULT, 3>& results) {
+    return *std::find_if(results.begin(), results.end(), [](HRESULT result) { return result < 0; });
+}
+
 }  // namespace
 
 double fuel_gallons(double kilograms) { return std::floor(kilograms * kGallonsPerKilogram * 100.0) / 100.0; }
@@ -60,6 +65,7 @@ bool SimConnectManager::transmit_pause_event(const PauseOperation& operation) {
                                               SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
     });
     if (result < 0) {
+        refused_result_ = result;
         platform::print_line(std::string(operation.failed_line) + std::to_string(result));
         return false;
     }
@@ -93,6 +99,7 @@ bool SimConnectManager::set_aircraft_position(double latitude, double longitude,
                                                   SIMCONNECT_DATATYPE_INITPOSITION, 0.0F, SIMCONNECT_UNUSED);
         });
         if (defined < 0) {
+            refused_result_ = defined;
             platform::print_line("[DEBUG] Failed to create position data definition: " + std::to_string(defined));
             return false;
         }
@@ -105,6 +112,7 @@ bool SimConnectManager::set_aircraft_position(double latitude, double longitude,
                                              SIMCONNECT_DATA_SET_FLAG_DEFAULT, 0, sizeof position, &position);
     });
     if (result < 0) {
+        refused_result_ = result;
         platform::print_line("[DEBUG] Position command failed: " + std::to_string(result));
         return false;
     }
@@ -139,6 +147,7 @@ bool SimConnectManager::set_fuel_distribution(double left_kilograms, double righ
             });
         }
         if (!all_succeeded(defined)) {
+            refused_result_ = first_refused(defined);
             platform::print_line("[DEBUG] Failed to create tank data definitions: " + std::to_string(defined[0]) +
                                  ", " + std::to_string(defined[1]) + ", " + std::to_string(defined[2]));
             return false;
@@ -156,6 +165,7 @@ bool SimConnectManager::set_fuel_distribution(double left_kilograms, double righ
     }
     platform::print_line("  Center Tank: 0 kg (0 gallons) - ZEROED");
     if (!all_succeeded(written)) {
+        refused_result_ = first_refused(written);
         platform::print_line("[DEBUG] Fuel distribution failed: Left=" + std::to_string(written[0]) +
                              ", Right=" + std::to_string(written[1]) + ", Center=" + std::to_string(written[2]));
         return false;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/command_line.h"
@@ -41,6 +42,28 @@ TEST(ScanCommandLine, ChoosesModeAndDirectory) {
         const CommandLine result = scan_command_line(arguments);
         EXPECT_EQ(result.file_mode, directory != nullptr) << testing::PrintToString(arguments);
         EXPECT_EQ(result.portable_directory, directory ? directory : "") << testing::PrintToString(arguments);
+        EXPECT_FALSE(result.bridge.atomic_files) << testing::PrintToString(arguments);
+    }
+}
+
+TEST(ScanCommandLine, AtomicFilesAnywhereButInTheFolderPosition) {
+    const std::tuple<std::vector<std::string_view>, const char*, bool> rows[] = {
+        // the arguments, the portable directory (null: simple mode), whether atomic files are on
+        {{"--atomic-files", "--file-mode", "/tmp/v"}, "/tmp/v", true},
+        {{"--file-mode", "/tmp/v", "--atomic-files"}, "/tmp/v", true},
+        {{"--file-mode", "--atomic-files"}, "--atomic-files", false},
+        {{"--file-mode", "--atomic-files", "--atomic-files"}, "--atomic-files", true},
+        {{"--file-mode", "/tmp/v", "--file-mode", "--atomic-files"}, "/tmp/v", true},
+        {{"--file-mode", "/tmp/v", "--atomic-files=1", "--ATOMIC-FILES", "-atomic-files", "--atomic-file"},
+         "/tmp/v",
+         false},
+        {{"--atomic-files"}, nullptr, true},
+    };
+    for (const auto& [arguments, directory, atomic] : rows) {
+        const CommandLine result = scan_command_line(arguments);
+        EXPECT_EQ(result.file_mode, directory != nullptr) << testing::PrintToString(arguments);
+        EXPECT_EQ(result.portable_directory, directory ? directory : "") << testing::PrintToString(arguments);
+        EXPECT_EQ(result.bridge.atomic_files, atomic) << testing::PrintToString(arguments);
     }
 }
 

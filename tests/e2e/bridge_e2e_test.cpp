@@ -47,6 +47,14 @@ TEST(BridgeStart, FolderLinesThenARefusedConnectionEndsWithStatusZero) {
         EXPECT_EQ(run.standin.log_lines(), Lines{R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 0 0 -> )" + kEFail});
         EXPECT_FALSE(fs::exists(run.status_file()));
         EXPECT_EQ(read_file(run.command_file()), "START_TEST\n");  // never read
+        if (legacy && without_app_data) {
+            EXPECT_FALSE(fs::exists("/bridge_state.json")) << "nothing new in the root directory";
+        } else {                                 // the bridge came and went without a simulator
+            nlohmann::json state = run.state();  // not const: a missing member reads as null
+            EXPECT_TRUE(state.is_object() && state["connected"] == false && state["last_command"].is_null() &&
+                        state["pid"] == run.bridge->pid())
+                << read_file(run.state_file());
+        }
     }
 }
 
@@ -142,6 +150,8 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
                     }))
             << read_file(run.data_file());
 
+        std::uint64_t seq = 0;
+        bool paused = false;  // what the stand-in's pause flags add up to
         for (const CommandWord& command : kCommandWords) {
             SCOPED_TRACE(command.word);
             if (command.word == "STOP_TEST") {  // once samples count from the test's start
@@ -161,6 +171,14 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
             EXPECT_EQ(calls_from(run.standin, log_before), command.calls);
             EXPECT_TRUE(effect_shows(run, command.word)) << read_file(run.data_file());
             EXPECT_TRUE(run.status_becomes(true, command.word != "STOP_TEST"));
+            // Each one in the state file, with the pause state the simulator reports.
+            paused = command.word.starts_with("PAUSE_") || (paused && command.word != "UNPAUSE");
+            EXPECT_TRUE(run.command_result_is(++seq, command.word, "done")) << read_file(run.state_file());
+            EXPECT_TRUE(run.state_becomes([&](const nlohmann::json& state) {
+                const bool recording = !row.without_app_data && command.word != "STOP_TEST";
+                return state["sim_paused"] == paused && state["test_active"] == (command.word != "STOP_TEST") &&
+                       state["recording"] == (recording ? nlohmann::json(run.recordings().at(0).string()) : nullptr);
+            })) << read_file(run.state_file());
         }
         if (!row.without_app_data) {
             ASSERT_EQ(run.recordings().size(), 1u);
@@ -169,6 +187,10 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
             const Lines recorded = split_lines(read_file(run.recordings()[0]));
             EXPECT_TRUE(timestamp_of(recorded.front()) < 10'000 && timestamp_of(recorded.back()) > 0)
                 << "test-relative";
+            EXPECT_TRUE(run.state_becomes([&](const nlohmann::json& state) {
+                return state["test_samples"] == recorded.size() && state["samples"] > recorded.size();
+            })) << "the test's samples counted as recorded: "
+                << recorded.size() << read_file(run.state_file());
         }
 
         ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
@@ -184,7 +206,8 @@ TEST(BridgeRun, CommandsRecordingsAndShutdownByASignal) {
         EXPECT_EQ(run.bridge->error_output(), "");
         if (row.without_app_data) {  // nothing recorded, anywhere
             EXPECT_FALSE(fs::exists(run.recording_folder()));
-            EXPECT_EQ(std::distance(fs::directory_iterator(run.data_folder()), {}), 3);
+            EXPECT_EQ(std::distance(fs::directory_iterator(run.data_folder()), {}),
+                      4);  // the exchange files and bridge_state.json
         } else {
             ASSERT_EQ(run.recordings().size(), 3u);
             EXPECT_EQ(read_file(run.recordings()[1]), closed);

@@ -97,6 +97,24 @@ inline std::string recording_problem(const std::filesystem::path& path, bool may
     return {};
 }
 
+// Empty when python3's jsonschema accepts every line of `documents` (one
+// JSON text a line) against the schema file `schema`, reading as a server
+// would: strict UTF-8, no NaN. Else what it refused.
+inline std::string schema_problems(const std::string& schema, const std::filesystem::path& documents) {
+    Process validator({"/usr/bin/python3", "-c", R"(
+import json, sys, jsonschema
+def refuse(name): raise ValueError("not JSON: " + name)
+schema = json.load(open(sys.argv[1]))
+for line in open(sys.argv[2], "rb").read().decode("utf-8").split("\n"):
+    if line: jsonschema.validate(json.loads(line, parse_constant=refuse), schema)
+)",
+                       schema, documents.string()});
+    const auto status = validator.wait(60s);
+    return status == 0 ? "" : documents.string() + ": " + validator.error_output();
+}
+
+inline bool have_jsonschema() { return Process({"/usr/bin/python3", "-c", "import jsonschema"}).wait(30s) == 0; }
+
 struct BridgeOptions {
     Lines standin_arguments = {};   // e.g. {"--rate", "500"}
     Lines wrapper = {};             // before the executable, e.g. prlimit and its options
@@ -157,6 +175,27 @@ struct BridgeRun {
         return eventually([&] { return std::regex_match(read_file(status_file()), form); });
     }
 
+    // bridge_state.json parsed; null while missing (it is replaced whole, never torn).
+    nlohmann::json state() const { return nlohmann::json::parse(read_file(state_file()), nullptr, false, true); }
+    // Waits until the state file satisfies `holds`.
+    template <typename Predicate>
+    bool state_becomes(Predicate holds, std::chrono::milliseconds timeout = 30s) const {
+        return eventually(
+            [&] {
+                const nlohmann::json now = state();
+                return now.is_object() && holds(now);
+            },
+            timeout);
+    }
+    // Waits until the state's last command is number `seq`, `word`, with `result`.
+    bool command_result_is(std::uint64_t seq, const std::string& word, const std::string& result) const {
+        return state_becomes([&](const nlohmann::json& now) {
+            const auto& command = now["last_command"];
+            return command.is_object() && command["seq"] == seq && command["word"] == word &&
+                   command["result"] == result && command["hresult"].is_null() == (result != "failed");
+        });
+    }
+
     std::vector<std::filesystem::path> recordings() const {  // of this run, oldest first
         std::vector<std::filesystem::path> found;
         std::error_code error;
@@ -180,6 +219,7 @@ struct BridgeRun {
     std::filesystem::path data_file() const { return data_folder() / "current_flight_data.json"; }
     std::filesystem::path status_file() const { return data_folder() / "simconnect_status.json"; }
     std::filesystem::path command_file() const { return data_folder() / "python_commands.txt"; }
+    std::filesystem::path state_file() const { return data_folder() / "bridge_state.json"; }
 
     BridgeOptions options;
     ScratchDir scratch;

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "faults/fault_support.h"
@@ -33,7 +34,8 @@ TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
     std::mt19937 random(20251206);
     std::uniform_int_distribution<std::size_t> pick(0, kCommandWords.size() - 1);
     std::uniform_int_distribution<int> pause_ms(0, 400);
-    std::size_t starts = 1;  // the last, during which it shuts down
+    std::size_t starts = 1;        // the last, during which it shuts down
+    std::set<std::string> states;  // each bridge_state.json seen, checked against its schema at the end
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     for (int cycle = 0; std::chrono::steady_clock::now() < deadline; ++cycle) {
         for (std::size_t i = 0; i < 8; ++i) {  // a test started, six commands at random, the test stopped
@@ -42,6 +44,7 @@ TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
                 << command.word << " in cycle " << cycle << "; the bridge's last lines:\n"
                 << last_lines(run.bridge->output(), 40) << run.bridge->error_output();
             starts += command.word == "START_TEST" ? 1u : 0u;
+            states.insert(read_file(run.state_file()));
             std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(random)));
         }
         if (cycle % 3 == 0) run.standin.control(cycle % 2 ? "aircraft config\\aircraft.cfg" : "exception 1");
@@ -57,6 +60,14 @@ TEST(Soak, TestsAndCommandsAtAHighFrameRate) {
         lines += split_lines(read_file(file)).size();
     }
     EXPECT_GT(lines, static_cast<std::size_t>(seconds) * 10);
+
+    states.insert(read_file(run.state_file()));
+    if (!have_jsonschema()) GTEST_SKIP() << "no jsonschema for the state files";
+    std::string documents;
+    for (const std::string& state : states) documents += state + "\n";
+    write_file(run.scratch.path() / "states.jsonl", documents);
+    EXPECT_GT(states.size(), 10u);
+    EXPECT_EQ(schema_problems(VELMAR_SCHEMA_DIR "/bridge-state.schema.json", run.scratch.path() / "states.jsonl"), "");
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -229,6 +231,23 @@ TEST(CreateDirectory, CreatesExactlyOneLevel) {
     EXPECT_TRUE(create_directory(scratch.str() + "/Velmar"));
     EXPECT_FALSE(create_directory(scratch.str() + "/Velmar"));
     EXPECT_FALSE(create_directory(scratch.str() + "/missing/child"));
+    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "missing"));
+}
+
+// A reader that holds the old file keeps reading the old text whole; the
+// name shows the new text at once; a missing folder leaves nothing behind.
+TEST(ReplaceFile, OldOrNewTextNeverAPart) {
+    test::ScratchDir scratch;
+    const std::string path = scratch.str() + "/state.json";
+    ASSERT_TRUE(replace_file(path, "{\"old\":1}"));
+    std::ifstream holder(path);
+    ASSERT_TRUE(replace_file(path, "{\"new\":22}"));
+    std::ostringstream held;
+    held << holder.rdbuf();
+    EXPECT_EQ(held.str(), "{\"old\":1}");
+    EXPECT_EQ(test::read_file(path), "{\"new\":22}");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1) << "no temporary left";
+    EXPECT_FALSE(replace_file(scratch.str() + "/missing/state.json", "{}"));
     EXPECT_FALSE(std::filesystem::exists(scratch.path() / "missing"));
 }
 

@@ -4,10 +4,12 @@
 # environment of ctest.
 if(VELMAR_WINDOWS_EXE)
     find_program(VELMAR_WINE_PROGRAM wine REQUIRED)
+    find_package(nlohmann_json 3 REQUIRED)
     velmar_add_test(wine_tests
         SOURCES
             ${CMAKE_CURRENT_LIST_DIR}/wine_bridge_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/wine_simple_mode_test.cpp
+        LIBS nlohmann_json::nlohmann_json
         LABEL wine)
     target_compile_definitions(wine_tests PRIVATE
         VELMAR_WINDOWS_EXE="${VELMAR_WINDOWS_EXE}"

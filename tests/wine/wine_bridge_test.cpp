@@ -1,12 +1,14 @@
 // The Windows executable, cross-built with mingw-w64, in bridge mode under
 // Wine against a native sim-standin: its files under Wine's APPDATA, Windows
-// paths on its console, a command taken, a recording in CR LF lines.
+// paths on its console, a command taken, a recording in CR LF lines, the
+// state file (replaced whole through MoveFileEx) beating and naming it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 #include <string>
@@ -78,6 +80,23 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
         return std::count(text.begin(), text.end(), '\n') >= 3;
     }));
 
+    // The recording's Windows path and the command's result, while the heartbeat goes on.
+    const fs::path state_file = folder / "bridge_state.json";
+    const auto state = [&] { return nlohmann::json::parse(file_or_empty(state_file), nullptr, false); };
+    std::int64_t alive_at = 0;
+    EXPECT_TRUE(eventually([&] {
+        auto now = state();
+        if (!now.is_object() || !now["last_command"].is_object()) return false;
+        alive_at = now["alive_at"];
+        return now["recording"] == windows_folder + "\\" + recording.filename().string() &&
+               now["last_command"]["seq"] == 1 && now["last_command"]["result"] == "done" && now["connected"] == true &&
+               now["sim_paused"] == false && now["aircraft_type"] == "C172";
+    })) << file_or_empty(state_file);
+    EXPECT_TRUE(eventually([&] {
+        auto now = state();
+        return now.is_object() && now["alive_at"] > alive_at;
+    }));
+
     test::write_file(command_file, "STOP_TEST\n");
     ASSERT_TRUE(bridge.wait_for_line("[OK] Test stopped - Data saved to AppData/Velmar/"));
 
@@ -92,6 +111,7 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     EXPECT_TRUE(bridge.wait_for_line("Shutting down..."));
     EXPECT_NE(file_or_empty(folder / "simconnect_status.json").find("\"connected\":false"), std::string::npos)
         << "an interrupt ends in an orderly shutdown";
+    EXPECT_EQ(state()["connected"], false) << file_or_empty(state_file);
     const Lines calls = standin.log_lines();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");

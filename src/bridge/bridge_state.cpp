@@ -1,0 +1,133 @@
+#include "bridge/bridge_state.h"
+
+#include <utility>
+
+#include "bridge/flight_json.h"
+#include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/filesystem.h"
+
+namespace velmar {
+
+namespace {
+
+std::string_view result_word(CommandResult result) {
+    switch (result) {
+        case CommandResult::done:
+            return "done";
+        case CommandResult::unknown:
+            return "unknown";
+        case CommandResult::failed:
+            return "failed";
+        case CommandResult::not_connected:
+            return "not_connected";
+    }
+    return "done";
+}
+
+// Each member: its key after "{" or ",", then the value.
+class JsonObject {
+public:
+    std::string finish() {
+        out_.push_back('}');
+        return std::move(out_);
+    }
+    template <typename Integer>
+    JsonObject& integer(std::string_view key, Integer value) {
+        member(key).append(std::to_string(value));
+        return *this;
+    }
+    JsonObject& flag(std::string_view key, std::optional<bool> value) {
+        member(key).append(!value ? "null" : *value ? "true" : "false");
+        return *this;
+    }
+    JsonObject& text(std::string_view key, const std::optional<std::string>& value) {
+        if (value) {
+            append_json_string(member(key), *value);
+        } else {
+            member(key).append("null");
+        }
+        return *this;
+    }
+    JsonObject& raw(std::string_view key, std::string_view json) {
+        member(key).append(json);
+        return *this;
+    }
+
+private:
+    std::string& member(std::string_view key) {
+        out_.push_back(out_.empty() ? '{' : ',');
+        out_.push_back('"');
+        out_.append(key);
+        out_.append("\":");
+        return out_;
+    }
+    std::string out_;
+};
+
+std::string last_command_json(const std::optional<LastCommand>& command) {
+    if (!command) {
+        return "null";
+    }
+    const bool failed = command->result == CommandResult::failed;
+    return JsonObject()
+        .integer("seq", command->seq)
+        .text("word", command->word)
+        .raw("result", "\"" + std::string(result_word(command->result)) + "\"")
+        .raw("hresult", failed ? std::to_string(command->hresult) : "null")
+        .integer("at", command->at)
+        .finish();
+}
+
+}  // namespace
+
+std::string bridge_state_json(const BridgeState& state) {
+    return JsonObject()
+        .integer("pid", state.pid)
+        .integer("started_at", state.started_at)
+        .integer("alive_at", state.alive_at)
+        .flag("connected", state.connected)
+        .flag("sim_paused", state.sim_paused)
+        .flag("test_active", state.test_active)
+        .text("recording", state.recording)
+        .integer("samples", state.samples)
+        .integer("test_samples", state.test_samples)
+        .text("aircraft_title", state.aircraft_title)
+        .text("aircraft_type", state.aircraft_type)
+        .raw("last_command", last_command_json(state.last_command))
+        .finish();
+}
+
+BridgeStateFile::BridgeStateFile() : pid_(platform::process_id()), started_at_(platform::wall_clock_seconds()) {}
+
+void BridgeStateFile::set_path(std::string path) { path_ = std::move(path); }
+
+void BridgeStateFile::note_command(std::string_view word, CommandResult result, std::int32_t hresult) {
+    last_command_ = LastCommand{++commands_taken_, std::string(word), result, hresult, platform::wall_clock_seconds()};
+}
+
+void BridgeStateFile::publish(BridgeState state) {
+    if (path_.empty()) {
+        return;
+    }
+    state.pid = pid_;
+    state.started_at = started_at_;
+    state.last_command = last_command_;
+    const std::uint64_t samples = std::exchange(state.samples, 0);
+    const std::uint64_t test_samples = std::exchange(state.test_samples, 0);
+    std::string key = bridge_state_json(state);
+    const auto now = std::chrono::steady_clock::now();
+    if (written_ && key == last_written_key_ && now - last_write_ < kHeartbeat) {
+        return;
+    }
+    state.alive_at = platform::wall_clock_seconds();
+    state.samples = samples;
+    state.test_samples = test_samples;
+    // A failed write is tried again at the next heartbeat; nothing else depends on it.
+    platform::replace_file(path_, bridge_state_json(state));
+    last_written_key_ = std::move(key);
+    last_write_ = now;
+    written_ = true;
+}
+
+}  // namespace velmar
