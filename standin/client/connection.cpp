@@ -2,11 +2,16 @@
 
 #include <cstring>
 
+#include "record_reader.h"
+
 namespace velmar::standin {
 
 namespace {
 
-constexpr DWORD kQuitRecordSize = sizeof(SIMCONNECT_RECV_QUIT);
+constexpr std::size_t kReservedOffset = protocol::kOpenReservedOffset;
+static_assert(sizeof(protocol::AckRecord) == 20);
+
+DWORD record_id(const std::uint8_t* bytes) { return protocol::read_u32(bytes + 8); }
 
 }  // namespace
 
@@ -18,35 +23,95 @@ Connection::~Connection() {
     net::close_socket(socket_);
 }
 
-wire::Writer Connection::begin_call(wire::Kind kind) {
-    wire::Writer message(kind);
-    message.u32(0);  // packet id, filled in by call()
-    return message;
+HRESULT Connection::open(const OpenArguments& arguments) {
+    std::lock_guard call_lock(call_mutex_);
+    const std::uint32_t send_id = next_send_id_++;
+    protocol::Open open;
+    open.application_name = {arguments.name == nullptr ? "" : arguments.name, arguments.name == nullptr};
+    if (send(protocol::encode(open), send_id, false) != S_OK) return E_FAIL;
+
+    bool standin = false;
+    {
+        std::unique_lock lock(state_mutex_);
+        if (!changed_.wait_for(lock, kCallTimeout, [this] { return !queue_.empty() || lost_; })) {
+            lose_connection_locked();
+            return E_FAIL;
+        }
+        const Record& first = queue_.front();
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(first.storage.data());
+        if (lost_ || record_id(bytes) != SIMCONNECT_RECV_ID_OPEN || first.size < protocol::kOpenRecordBytes) {
+            return E_FAIL;  // refused (an exception record) or not a simulator
+        }
+        standin = protocol::read_u32(bytes + kReservedOffset) == protocol::kStandinMark &&
+                  protocol::read_u32(bytes + kReservedOffset + 4) >= protocol::kExtensionVersion;
+        acknowledged_ = standin;
+    }
+    if (!standin) return S_OK;
+
+    // The rest of the arguments, for the stand-in's log; its answer is Open's.
+    protocol::Hello hello;
+    hello.window = arguments.window ? 1 : 0;
+    hello.user_event = arguments.user_event;
+    hello.event_handle = arguments.event_handle ? 1 : 0;
+    hello.config_index = arguments.config_index;
+    hello.null_name = arguments.name == nullptr ? 1 : 0;
+    return send(protocol::encode(hello), send_id, true);
 }
 
-HRESULT Connection::call(wire::Writer&& message) {
+HRESULT Connection::call(const protocol::Call& call) {
     std::lock_guard call_lock(call_mutex_);
-    const std::uint32_t packet_id = next_packet_id_++;
-    message.patch_u32(wire::kPacketIdOffset, packet_id);
-    const std::vector<std::uint8_t> frame = std::move(message).finish();
-
+    bool acknowledged = false;
     {
         std::lock_guard lock(state_mutex_);
         if (lost_) return E_FAIL;
-        reply_.reset();
-        last_packet_id_ = packet_id;
+        acknowledged = acknowledged_;
     }
-    if (!net::send_all(socket_, frame.data(), frame.size())) {
+    if (acknowledged) {
+        // The simulator's packets cannot tell a null pointer from an empty string; the stand-in's log can.
+        if (const std::uint32_t nulls = protocol::null_mask(call); nulls != 0) {
+            if (!send_bytes(protocol::encode_null_arguments(nulls))) return E_FAIL;
+        }
+    }
+    const std::uint32_t send_id = next_send_id_++;
+    return send(protocol::encode(call), send_id, acknowledged);
+}
+
+void Connection::close() {
+    std::lock_guard call_lock(call_mutex_);
+    bool tell = false;
+    {
         std::lock_guard lock(state_mutex_);
-        lose_connection_locked();
-        return E_FAIL;
+        tell = !lost_ && acknowledged_;
     }
+    if (tell) send(protocol::encode_close(), next_send_id_++, true);
+    // Calls still holding this connection on other threads fail from now on.
+    std::lock_guard lock(state_mutex_);
+    lose_connection_locked();
+}
+
+HRESULT Connection::send(std::vector<std::uint8_t> packet, std::uint32_t send_id, bool wait_for_ack) {
+    protocol::stamp_send_id(packet, send_id);
+    {
+        std::lock_guard lock(state_mutex_);
+        if (lost_) return E_FAIL;
+        ack_.reset();
+        last_packet_id_ = send_id;
+    }
+    if (!send_bytes(packet)) return E_FAIL;
+    if (!wait_for_ack) return S_OK;
 
     std::unique_lock lock(state_mutex_);
-    const bool answered = reply_ready_.wait_for(lock, kCallTimeout, [this] { return reply_.has_value() || lost_; });
-    if (reply_.has_value() && reply_->first == packet_id) return reply_->second;
-    if (!answered || reply_.has_value()) lose_connection_locked();  // silent stand-in, or a reply to something else
+    const bool answered = changed_.wait_for(lock, kCallTimeout, [this] { return ack_.has_value() || lost_; });
+    if (ack_.has_value() && ack_->first == send_id) return ack_->second;
+    if (!answered || ack_.has_value()) lose_connection_locked();  // silent stand-in, or an answer to something else
     return E_FAIL;
+}
+
+bool Connection::send_bytes(const std::vector<std::uint8_t>& packet) {
+    if (net::send_all(socket_, packet.data(), packet.size())) return true;
+    std::lock_guard lock(state_mutex_);
+    lose_connection_locked();
+    return false;
 }
 
 bool Connection::next_record(SIMCONNECT_RECV** record, DWORD* size) {
@@ -67,27 +132,15 @@ DWORD Connection::last_packet_id() const {
 
 void Connection::receive_loop() {
     std::vector<std::uint8_t> buffer(64 * 1024);
-    std::vector<std::uint8_t> pending;
+    RecordReader reader;
     for (;;) {
+        // A server silent in the middle of a record is as good as gone.
+        if (reader.mid_record() && !net::wait_readable(socket_, kCallTimeout)) break;
         const std::ptrdiff_t got = net::receive_some(socket_, buffer.data(), buffer.size());
         if (got <= 0) break;
-        pending.insert(pending.end(), buffer.begin(), buffer.begin() + got);
-
-        std::size_t used = 0;
-        bool garbage = false;
-        while (pending.size() - used >= 4) {
-            const std::uint32_t length = wire::read_length_prefix(pending.data() + used);
-            if (length < 4 || length > wire::kMaxPayloadBytes) {
-                garbage = true;
-                break;
-            }
-            if (pending.size() - used - 4 < length) break;
-            const auto first = pending.begin() + static_cast<std::ptrdiff_t>(used + 4);
-            handle_frame(std::vector<std::uint8_t>(first, first + length));
-            used += 4 + length;
-        }
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(used));
-        if (garbage) break;
+        reader.append(buffer.data(), static_cast<std::size_t>(got));
+        while (const auto record = reader.next()) handle_record(record->bytes, record->size);
+        if (reader.garbage()) break;
         std::lock_guard lock(state_mutex_);
         if (lost_) break;
     }
@@ -95,34 +148,22 @@ void Connection::receive_loop() {
     lose_connection_locked();
 }
 
-void Connection::handle_frame(const std::vector<std::uint8_t>& payload) {
-    wire::Reader reader(payload.data(), payload.size());
-    const auto kind = static_cast<wire::Kind>(reader.u32());
+void Connection::handle_record(const std::uint8_t* bytes, std::size_t size) {
+    const DWORD id = record_id(bytes);
     std::lock_guard lock(state_mutex_);
     if (lost_) return;
-    if (kind == wire::Kind::Reply) {
-        const std::uint32_t packet_id = reader.u32();
-        const HRESULT result = reader.i32();
-        if (!reader.done()) {
+    if (acknowledged_ && id == protocol::kAckRecordId) {
+        if (size != sizeof(protocol::AckRecord)) {
             lose_connection_locked();
             return;
         }
-        reply_ = std::make_pair(packet_id, result);
-        reply_ready_.notify_all();
-        return;
-    }
-    const std::size_t size = payload.size() - 4;
-    const std::uint8_t* bytes = payload.data() + 4;
-    DWORD declared = 0;
-    if (size >= sizeof(SIMCONNECT_RECV)) std::memcpy(&declared, bytes, sizeof declared);
-    if (kind != wire::Kind::Record || size < sizeof(SIMCONNECT_RECV) || declared != size) {
-        lose_connection_locked();
+        ack_ = std::make_pair(protocol::read_u32(bytes + 12), static_cast<HRESULT>(protocol::read_u32(bytes + 16)));
+        changed_.notify_all();
         return;
     }
     queue_record_locked(bytes, size);
-    DWORD id = 0;
-    std::memcpy(&id, bytes + offsetof(SIMCONNECT_RECV, dwID), sizeof id);
     if (id == SIMCONNECT_RECV_ID_QUIT) quit_queued_ = true;
+    if (queue_.size() == 1) changed_.notify_all();  // Open waits for the first record
 }
 
 void Connection::queue_record_locked(const std::uint8_t* bytes, std::size_t size) {
@@ -136,17 +177,17 @@ void Connection::queue_record_locked(const std::uint8_t* bytes, std::size_t size
 void Connection::lose_connection_locked() {
     if (lost_) return;
     lost_ = true;
-    // The stand-in may have said goodbye itself; the client sees one QUIT either way.
+    // The server may have said goodbye itself; the client sees one QUIT either way.
     if (!quit_queued_) {
         SIMCONNECT_RECV_QUIT quit{};
-        quit.dwSize = kQuitRecordSize;
-        quit.dwVersion = wire::kRecordVersion;
+        quit.dwSize = sizeof quit;
+        quit.dwVersion = protocol::kServerVersion;
         quit.dwID = SIMCONNECT_RECV_ID_QUIT;
         queue_record_locked(reinterpret_cast<const std::uint8_t*>(&quit), sizeof quit);
         quit_queued_ = true;
     }
     net::shutdown_both(socket_);
-    reply_ready_.notify_all();
+    changed_.notify_all();
 }
 
 }  // namespace velmar::standin

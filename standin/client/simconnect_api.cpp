@@ -2,13 +2,14 @@
 // a registry rather than raw pointers, so a call on a closed handle fails
 // cleanly, and Close can race other calls on the same handle.
 
-#include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
+#include "config.h"
 #include "connection.h"
 #include "sdk.h"
 
@@ -35,53 +36,39 @@ std::shared_ptr<Connection> find(HANDLE handle) {
     return found == all.connections.end() ? nullptr : found->second;
 }
 
-std::optional<std::uint16_t> standin_port() {
-    const std::optional<std::string> text = net::environment_value(wire::kPortVariable);
-    if (!text || text->empty()) return wire::kDefaultPort;
-    unsigned value = 0;
-    const char* end = text->data() + text->size();
-    const auto [stop, error] = std::from_chars(text->data(), end, value);
-    if (error != std::errc{} || stop != end || value == 0 || value > 65535) return std::nullopt;
-    return static_cast<std::uint16_t>(value);
+// A string argument for a 256-byte field: it must fit with its terminating
+// zero, since a cut name would name something else.
+std::optional<protocol::Text> text(const char* value) {
+    if (value == nullptr) return protocol::Text{{}, true};
+    const std::size_t length = std::strlen(value);
+    if (length >= protocol::kTextBytes) return std::nullopt;
+    return protocol::Text{std::string(value, length), false};
 }
 
-template <typename Fill>
-HRESULT round_trip(HANDLE handle, wire::Kind kind, Fill fill) {
+HRESULT call(HANDLE handle, const protocol::Call& arguments) {
     const std::shared_ptr<Connection> connection = find(handle);
     if (!connection) return E_FAIL;
-    wire::Writer message = connection->begin_call(kind);
-    fill(message);
-    return connection->call(std::move(message));
+    return connection->call(arguments);
 }
 
 }  // namespace
 }  // namespace velmar::standin
 
 using velmar::standin::Connection;
-using velmar::standin::round_trip;
-using velmar::standin::wire::Kind;
-using velmar::standin::wire::Writer;
 namespace net = velmar::standin::net;
-namespace wire = velmar::standin::wire;
+namespace protocol = velmar::standin::protocol;
+using velmar::standin::text;
 
 SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32, HANDLE hEventHandle,
                               DWORD ConfigIndex) {
-    if (phSimConnect == nullptr) return E_INVALIDARG;
-    const std::optional<std::uint16_t> port = velmar::standin::standin_port();
-    if (!port) return E_FAIL;
-    const net::Socket socket =
-        net::connect_loopback(*port, velmar::standin::kConnectTimeout, velmar::standin::kCallTimeout);
+    if (phSimConnect == nullptr || !text(szName)) return E_INVALIDARG;
+    const net::Socket socket = velmar::standin::connect_to_simulator(ConfigIndex, velmar::standin::kConnectTimeout,
+                                                                     velmar::standin::kCallTimeout);
     if (socket == net::kNoSocket) return E_FAIL;
 
     auto connection = std::make_shared<Connection>(socket);
-    Writer message = connection->begin_call(Kind::Open);
-    message.u32(wire::kProtocolVersion)
-        .text(szName)
-        .flag(hWnd != nullptr)
-        .u32(UserEventWin32)
-        .flag(hEventHandle != nullptr)
-        .u32(ConfigIndex);
-    const HRESULT result = connection->call(std::move(message));
+    const HRESULT result =
+        connection->open({szName, hWnd != nullptr, UserEventWin32, hEventHandle != nullptr, ConfigIndex});
     if (result != S_OK) return result;  // the connection closes with the last reference
 
     auto& all = velmar::standin::registry();
@@ -102,70 +89,62 @@ SIMCONNECTAPI SimConnect_Close(HANDLE hSimConnect) {
         connection = std::move(found->second);
         all.connections.erase(found);
     }
-    // The stand-in logs its answer; the caller always gets success. The
-    // connection is freed here, or by a call still running on another thread.
-    connection->call(connection->begin_call(Kind::Close));
+    // The caller always gets success. The connection is freed here, or by a
+    // call still running on another thread.
+    connection->close();
     return S_OK;
 }
 
 SIMCONNECTAPI SimConnect_AddToDataDefinition(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID,
                                              const char* DatumName, const char* UnitsName,
                                              SIMCONNECT_DATATYPE DatumType, float fEpsilon, DWORD DatumID) {
-    return round_trip(hSimConnect, Kind::AddToDataDefinition, [&](Writer& message) {
-        message.u32(DefineID)
-            .text(DatumName)
-            .text(UnitsName)
-            .u32(static_cast<std::uint32_t>(DatumType))
-            .f32(fEpsilon)
-            .u32(DatumID);
-    });
+    const auto datum = text(DatumName);
+    const auto units = text(UnitsName);
+    if (!datum || !units) return E_INVALIDARG;
+    return velmar::standin::call(
+        hSimConnect, protocol::AddToDataDefinition{DefineID, *datum, *units, static_cast<std::int32_t>(DatumType),
+                                                   fEpsilon, DatumID});
 }
 
 SIMCONNECTAPI SimConnect_MapClientEventToSimEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
                                                   const char* EventName) {
-    return round_trip(hSimConnect, Kind::MapClientEventToSimEvent,
-                      [&](Writer& message) { message.u32(EventID).text(EventName); });
+    const auto name = text(EventName);
+    if (!name) return E_INVALIDARG;
+    return velmar::standin::call(hSimConnect, protocol::MapClientEventToSimEvent{EventID, *name});
 }
 
 SIMCONNECTAPI SimConnect_AddClientEventToNotificationGroup(HANDLE hSimConnect, SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
                                                            SIMCONNECT_CLIENT_EVENT_ID EventID, BOOL bMaskable) {
-    return round_trip(hSimConnect, Kind::AddClientEventToNotificationGroup, [&](Writer& message) {
-        message.u32(GroupID).u32(EventID).i32(static_cast<std::int32_t>(bMaskable));
-    });
+    return velmar::standin::call(hSimConnect, protocol::AddClientEventToNotificationGroup{
+                                                  GroupID, EventID, static_cast<std::int32_t>(bMaskable)});
 }
 
 SIMCONNECTAPI SimConnect_SetNotificationGroupPriority(HANDLE hSimConnect, SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
                                                       DWORD uPriority) {
-    return round_trip(hSimConnect, Kind::SetNotificationGroupPriority,
-                      [&](Writer& message) { message.u32(GroupID).u32(uPriority); });
+    return velmar::standin::call(hSimConnect, protocol::SetNotificationGroupPriority{GroupID, uPriority});
 }
 
 SIMCONNECTAPI SimConnect_SubscribeToSystemEvent(HANDLE hSimConnect, SIMCONNECT_CLIENT_EVENT_ID EventID,
                                                 const char* SystemEventName) {
-    return round_trip(hSimConnect, Kind::SubscribeToSystemEvent,
-                      [&](Writer& message) { message.u32(EventID).text(SystemEventName); });
+    const auto name = text(SystemEventName);
+    if (!name) return E_INVALIDARG;
+    return velmar::standin::call(hSimConnect, protocol::SubscribeToSystemEvent{EventID, *name});
 }
 
 SIMCONNECTAPI SimConnect_RequestDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID,
                                                 SIMCONNECT_DATA_DEFINITION_ID DefineID, SIMCONNECT_OBJECT_ID ObjectID,
                                                 SIMCONNECT_PERIOD Period, SIMCONNECT_DATA_REQUEST_FLAG Flags,
                                                 DWORD origin, DWORD interval, DWORD limit) {
-    return round_trip(hSimConnect, Kind::RequestDataOnSimObject, [&](Writer& message) {
-        message.u32(RequestID)
-            .u32(DefineID)
-            .u32(ObjectID)
-            .u32(static_cast<std::uint32_t>(Period))
-            .u32(Flags)
-            .u32(origin)
-            .u32(interval)
-            .u32(limit);
-    });
+    return velmar::standin::call(
+        hSimConnect, protocol::RequestDataOnSimObject{RequestID, DefineID, ObjectID, static_cast<std::int32_t>(Period),
+                                                      Flags, origin, interval, limit});
 }
 
 SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID,
                                             const char* szState) {
-    return round_trip(hSimConnect, Kind::RequestSystemState,
-                      [&](Writer& message) { message.u32(RequestID).text(szState); });
+    const auto name = text(szState);
+    if (!name) return E_INVALIDARG;
+    return velmar::standin::call(hSimConnect, protocol::RequestSystemState{RequestID, *name});
 }
 
 SIMCONNECTAPI SimConnect_GetNextDispatch(HANDLE hSimConnect, SIMCONNECT_RECV** ppData, DWORD* pcbData) {
@@ -178,8 +157,7 @@ SIMCONNECTAPI SimConnect_GetNextDispatch(HANDLE hSimConnect, SIMCONNECT_RECV** p
 SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJECT_ID ObjectID,
                                              SIMCONNECT_CLIENT_EVENT_ID EventID, DWORD dwData,
                                              SIMCONNECT_NOTIFICATION_GROUP_ID GroupID, SIMCONNECT_EVENT_FLAG Flags) {
-    return round_trip(hSimConnect, Kind::TransmitClientEvent,
-                      [&](Writer& message) { message.u32(ObjectID).u32(EventID).u32(dwData).u32(GroupID).u32(Flags); });
+    return velmar::standin::call(hSimConnect, protocol::TransmitClientEvent{ObjectID, EventID, dwData, GroupID, Flags});
 }
 
 SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_DEFINITION_ID DefineID,
@@ -187,15 +165,11 @@ SIMCONNECTAPI SimConnect_SetDataOnSimObject(HANDLE hSimConnect, SIMCONNECT_DATA_
                                             DWORD ArrayCount, DWORD cbUnitSize, void* pDataSet) {
     // ArrayCount 0 means one element.
     const std::uint64_t bytes = std::uint64_t{ArrayCount == 0 ? 1u : ArrayCount} * cbUnitSize;
-    if (bytes > wire::kMaxDataBytes) return E_INVALIDARG;
-    return round_trip(hSimConnect, Kind::SetDataOnSimObject, [&](Writer& message) {
-        message.u32(DefineID).u32(ObjectID).u32(Flags).u32(ArrayCount).u32(cbUnitSize);
-        if (pDataSet == nullptr) {
-            message.flag(false);
-        } else {
-            message.block(pDataSet, static_cast<std::size_t>(bytes));
-        }
-    });
+    if (bytes > protocol::kMaxDataBytes) return E_INVALIDARG;
+    protocol::Bytes data{{}, pDataSet == nullptr};
+    if (pDataSet != nullptr) data.value.assign(static_cast<const char*>(pDataSet), static_cast<std::size_t>(bytes));
+    return velmar::standin::call(
+        hSimConnect, protocol::SetDataOnSimObject{DefineID, ObjectID, Flags, ArrayCount, cbUnitSize, std::move(data)});
 }
 
 SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispatch, void* pContext) {

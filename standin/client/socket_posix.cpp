@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "socket.h"
 
@@ -35,24 +37,18 @@ bool wait_connected(int fd, std::chrono::milliseconds timeout) {
     return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
 
-}  // namespace
-
-Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout, std::chrono::milliseconds send_timeout) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+Socket connect_address(const addrinfo& address, std::chrono::milliseconds timeout,
+                       std::chrono::milliseconds send_timeout) {
+    const int fd = ::socket(address.ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return kNoSocket;
 #ifdef SO_NOSIGPIPE
     int on_pipe = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on_pipe, sizeof on_pipe);
 #endif
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-
     // Non-blocking only while connecting, so the wait for an answer is bounded.
     const int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    int result = ::connect(fd, address.ai_addr, address.ai_addrlen);
     if (result != 0 && (errno == EINPROGRESS || errno == EINTR)) result = wait_connected(fd, timeout) ? 0 : -1;
     if (result != 0) {
         ::close(fd);
@@ -68,6 +64,28 @@ Socket connect_loopback(std::uint16_t port, std::chrono::milliseconds timeout, s
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     return static_cast<Socket>(fd);
 }
+
+}  // namespace
+
+const bool kHasNamedPipes = false;
+
+Socket connect_tcp(const std::string& host, std::uint16_t port, Family family, std::chrono::milliseconds timeout,
+                   std::chrono::milliseconds send_timeout) {
+    addrinfo hints{};
+    hints.ai_family = family == Family::IPv6 ? AF_INET6 : AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return kNoSocket;
+    Socket socket = kNoSocket;
+    for (const addrinfo* address = found; address != nullptr && socket == kNoSocket; address = address->ai_next) {
+        socket = connect_address(*address, timeout, send_timeout);
+    }
+    ::freeaddrinfo(found);
+    return socket;
+}
+
+Socket connect_pipe(const std::string&, std::chrono::milliseconds, std::chrono::milliseconds) { return kNoSocket; }
 
 bool send_all(Socket socket, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
@@ -86,6 +104,15 @@ std::ptrdiff_t receive_some(Socket socket, std::uint8_t* data, std::size_t size)
         if (got < 0 && errno == EINTR) continue;
         return got < 0 ? -1 : static_cast<std::ptrdiff_t>(got);
     }
+}
+
+bool wait_readable(Socket socket, std::chrono::milliseconds timeout) {
+    pollfd entry{to_fd(socket), POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&entry, 1, static_cast<int>(timeout.count()));
+    } while (ready < 0 && errno == EINTR);
+    return ready != 0;
 }
 
 void shutdown_both(Socket socket) { ::shutdown(to_fd(socket), SHUT_RDWR); }

@@ -16,7 +16,38 @@ std::string shortest(Number value) {
     return std::string(buffer, result.ptr);
 }
 
+struct ArgumentWriter {
+    std::string text;
+    void blank() {
+        if (!text.empty()) text += ' ';
+    }
+    void operator()(std::uint32_t value) { blank(), text += std::to_string(value); }
+    void operator()(std::int32_t value) { blank(), text += std::to_string(value); }
+    void operator()(float value) { blank(), text += log_float(value); }
+    void operator()(const protocol::Text& value) { blank(), text += log_string(value); }
+    void operator()(const protocol::Bytes& value) {
+        blank(), text += log_hex(value.null ? std::nullopt : std::optional<std::string>(value.value));
+    }
+};
+
 }  // namespace
+
+std::string log_arguments(const protocol::Call& call) {
+    return std::visit(
+        [](auto arguments) {
+            ArgumentWriter writer;
+            arguments.visit(writer);
+            return writer.text;
+        },
+        call);
+}
+
+void PacketLog::write(std::uint64_t connection, const std::uint8_t* packet, std::size_t size) {
+    if (!file_.is_open()) return;
+    std::string line = std::to_string(connection) + ' ';
+    line += log_hex(std::string(reinterpret_cast<const char*>(packet), size));
+    file_.write_line(line);
+}
 
 std::string log_string(const std::optional<std::string>& text) {
     if (!text) return "null";
@@ -61,6 +92,10 @@ std::string log_string(const std::optional<std::string>& text) {
     return out;
 }
 
+std::string log_string(const protocol::Text& text) {
+    return log_string(text.null ? std::nullopt : std::optional<std::string>(text.value));
+}
+
 std::string log_float(float value) { return shortest(value); }
 
 std::string log_double(double value) { return shortest(value); }
@@ -78,16 +113,16 @@ std::string log_hex(const std::optional<std::string>& bytes) {
     return out;
 }
 
-CallLog::~CallLog() {
+LineFile::~LineFile() {
     if (file_ != nullptr) std::fclose(file_);
 }
 
-bool CallLog::open(const std::string& path) {
+bool LineFile::open(const std::string& path) {
     file_ = std::fopen(path.c_str(), "w");
     return file_ != nullptr;
 }
 
-void CallLog::write_line(std::string_view line) {
+void LineFile::write_line(std::string_view line) {
     if (file_ == nullptr) return;
     std::fwrite(line.data(), 1, line.size(), file_);
     std::fputc('\n', file_);

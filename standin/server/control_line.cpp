@@ -93,7 +93,7 @@ ParsedControl parse_control_line(std::string_view line) {
     if (verb == "state" || verb == "aircraft") return parse_path_command(line, words);
     if (verb == "fail") {
         if (arguments < 2 || arguments > 3) return failure("usage: fail FUNCTION HRESULT [COUNT]");
-        const auto function = wire::function_kind(words[1]);
+        const auto function = protocol::function_named(words[1]);
         if (!function) return failure("unknown function '" + std::string(words[1]) + "'");
         const auto result = parse_bits32(words[2]);
         if (!result) return failure("HRESULT must be a 32-bit decimal number");
@@ -146,7 +146,7 @@ ParsedControl parse_control_line(std::string_view line) {
     }
     if (verb == "hold" || verb == "release") {
         if (arguments != 1) return failure("usage: " + std::string(verb) + " FUNCTION");
-        const auto function = wire::function_kind(words[1]);
+        const auto function = protocol::function_named(words[1]);
         if (!function) return failure("unknown function '" + std::string(words[1]) + "'");
         return ParsedControl{HoldCommand{*function, verb == "hold"}, {}};
     }

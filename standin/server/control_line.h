@@ -10,12 +10,12 @@
 #include <string_view>
 #include <variant>
 
-#include "../common/wire.h"
+#include "../common/protocol.h"
 
 namespace velmar::standin {
 
 struct FailCommand {
-    wire::Kind function;
+    protocol::Function function;
     std::int32_t result;                 // 0 restores normal answers
     std::optional<std::uint32_t> count;  // nothing: every later call
 };
@@ -47,7 +47,7 @@ struct WaitCommand {
 struct ExitCommand {};
 // hold: the next call of `function` is answered only at the matching release.
 struct HoldCommand {
-    wire::Kind function;
+    protocol::Function function;
     bool hold;  // false: release
 };
 

@@ -19,7 +19,7 @@ extern "C" void on_stop_signal(int) {
 }
 
 constexpr std::string_view kUsage =
-    "usage: sim-standin [--port N] [--rate HZ] [--aircraft PATH] [--log FILE] [--script FILE]";
+    "usage: sim-standin [--port N] [--rate HZ] [--aircraft PATH] [--log FILE] [--packet-log FILE] [--script FILE]";
 
 void print_line(std::FILE* stream, std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), stream);
@@ -46,9 +46,10 @@ int usage_error(const std::string& message) {
 
 int main(int argc, char** argv) {
     velmar::standin::ServerOptions options;
-    if (const char* variable = std::getenv(velmar::standin::wire::kPortVariable); variable != nullptr && *variable) {
+    if (const char* variable = std::getenv(velmar::standin::protocol::kPortVariable);
+        variable != nullptr && *variable) {
         if (!parse_port(variable, options.port)) {
-            return usage_error(std::string(velmar::standin::wire::kPortVariable) + " is not a port: " + variable);
+            return usage_error(std::string(velmar::standin::protocol::kPortVariable) + " is not a port: " + variable);
         }
     }
 
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
             value = argv[++i];
         } else {
             return usage_error(option == "--port" || option == "--rate" || option == "--aircraft" ||
-                                       option == "--log" || option == "--script"
+                                       option == "--log" || option == "--packet-log" || option == "--script"
                                    ? option + " needs a value"
                                    : "unknown option " + option);
         }
@@ -85,6 +86,8 @@ int main(int argc, char** argv) {
             options.aircraft_path = value;
         } else if (option == "--log") {
             options.log_path = value;
+        } else if (option == "--packet-log") {
+            options.packet_log_path = value;
         } else if (option == "--script") {
             options.script_path = value;
         } else {

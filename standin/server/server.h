@@ -1,8 +1,12 @@
 #pragma once
 
 // sim-standin's engine: one thread that accepts clients on loopback TCP,
-// answers their calls, flies the aircraft frame by frame and carries out
-// control lines. main.cpp wraps it in a process; tests may run it in-process.
+// speaks SimConnect's protocol with them, flies the aircraft frame by frame
+// and carries out control lines. main.cpp wraps it in a process.
+//
+// server.cpp: the loop, sockets and frames; client_packets.cpp: what each
+// packet from a client does; control.cpp: control lines; session.cpp: the
+// simulation each client sees; records.cpp: the records sent back.
 
 #include <atomic>
 #include <chrono>
@@ -18,20 +22,23 @@
 #include <string_view>
 #include <vector>
 
-#include "aircraft.h"
+#include "../common/protocol.h"
 #include "call_log.h"
 #include "control_line.h"
+#include "records.h"
+#include "session.h"
 
 namespace velmar::standin {
 
 inline constexpr const char* kDefaultAircraftPath = "SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg";
 
 struct ServerOptions {
-    std::uint16_t port = wire::kDefaultPort;  // 0: any free port
-    double rate_hz = 30;                      // visual frames per second
+    std::uint16_t port = protocol::kDefaultPort;  // 0: any free port
+    double rate_hz = 30;                          // visual frames per second
     std::string aircraft_path = kDefaultAircraftPath;
-    std::string log_path;     // empty: no call log
-    std::string script_path;  // empty: no script
+    std::string log_path;         // empty: no call log
+    std::string packet_log_path;  // empty: no packet log
+    std::string script_path;      // empty: no script
 };
 
 class Server {
@@ -45,7 +52,7 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Opens the call log, reads the script and listens; reports on `errors`
+    // Opens the logs, reads the script and listens; reports on `errors`
     // and returns false when any of that fails.
     bool start();
     std::uint16_t port() const { return port_; }
@@ -64,9 +71,38 @@ public:
     void request_stop();
 
 private:
-    struct Client;
-    struct Request;
-    struct Definition;
+    // What answers a packet: records (an acknowledgement last), and for a
+    // refused Open or a Close the end of the connection.
+    struct Answer {
+        protocol::Function function;
+        std::vector<RecordBytes> records;
+        bool close = false;
+    };
+    struct Client {
+        enum class State {
+            AwaitingOpen,
+            OpenPending,  // RECV_OPEN sent; the Open is settled by the client's next packet
+            Open,
+        };
+        int fd = -1;
+        std::uint64_t number = 0;  // in order of connection, from 1 (the packet log's first column)
+        std::vector<std::uint8_t> in;
+        std::vector<std::uint8_t> out;
+        std::size_t out_sent = 0;
+        State state = State::AwaitingOpen;
+        bool acknowledged = false;  // our client asked for an answer to every packet
+        bool finished = false;      // answered its last packet (refused, closed): later ones are ignored
+        bool closing = false;       // close once everything queued has gone out
+        bool dropped = false;
+        std::uint32_t open_send_id = 0;
+        protocol::Text application_name;
+        std::uint32_t nulls = 0;  // from NullArguments, for the next packet only
+        Session session;
+        std::vector<Answer> held;  // answers a hold keeps back, in call order
+
+        // Opened (or about to be) and staying: hears the simulator.
+        bool listening() const { return state != State::AwaitingOpen && !dropped && !closing; }
+    };
 
     void serve_once();
     void run_control_lines();
@@ -75,21 +111,26 @@ private:
     void accept_clients();
     void read_client(Client& client);
     void flush_client(Client& client);
-    void handle_call(Client& client, const std::uint8_t* payload, std::size_t size);
+    void handle_packet(Client& client, const std::uint8_t* packet, std::size_t size);
+    void handle_open(Client& client, const std::uint8_t* packet, std::size_t size);
+    bool settle_open(Client& client, const std::optional<protocol::Hello>& hello);
+    void handle_call(Client& client, const protocol::PacketHeader& header, const std::uint8_t* packet,
+                     std::size_t size);
+    void respond(Client& client, Answer answer);
+    void send_answer(Client& client, const Answer& answer);
+    void release_held(protocol::Function function);
     void run_frame();
-    void send_requested_data(Client& client);
-    void set_paused_flags(bool pause, bool active, bool sim);
-    void send_record(Client& client, const std::vector<std::uint8_t>& record);
-    void send_reply(Client& client, std::uint32_t packet_id, std::int32_t result);
-    void release_held(wire::Kind function);
+    void broadcast(const RecordBytes& record);
+    void broadcast_pause();
+    void send_record(Client& client, const RecordBytes& record);
     void drop(Client& client, std::string_view reason);
-    bool paused() const { return pause_ || active_pause_ || sim_pause_; }
-    std::optional<std::int32_t> take_failure(wire::Kind function);
+    std::optional<std::int32_t> take_failure(protocol::Function function);
 
     ServerOptions options_;
     LineSink output_;
     LineSink errors_;
     CallLog log_;
+    PacketLog packet_log_;
     int listen_fd_ = -1;
     std::uint16_t port_ = 0;
     int wake_read_ = -1;
@@ -110,18 +151,14 @@ private:
     bool exit_ = false;
 
     std::vector<std::unique_ptr<Client>> clients_;
+    std::uint64_t connections_ = 0;
     struct Failure {
         std::int32_t result;
         std::optional<std::uint32_t> remaining;
     };
-    std::map<wire::Kind, Failure> failures_;
-    std::set<wire::Kind> holds_;  // functions whose next call is answered only at release
-    Aircraft aircraft_;
-    bool frozen_ = false;
-    bool pause_ = false;
-    bool active_pause_ = false;
-    bool sim_pause_ = false;
-    std::uint64_t frame_count_ = 0;
+    std::map<protocol::Function, Failure> failures_;
+    std::set<protocol::Function> holds_;  // functions whose next call is answered only at release
+    World world_;
     std::chrono::steady_clock::duration frame_period_{};
     std::chrono::steady_clock::time_point next_frame_{};
 };

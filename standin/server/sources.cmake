@@ -2,11 +2,15 @@
 add_library(standin_server STATIC
     ${CMAKE_CURRENT_LIST_DIR}/aircraft.cpp
     ${CMAKE_CURRENT_LIST_DIR}/call_log.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/client_packets.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/control.cpp
     ${CMAKE_CURRENT_LIST_DIR}/control_line.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/server.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/records.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/server.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/session.cpp)
 target_include_directories(standin_server PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_include_directories(standin_server SYSTEM PUBLIC ${CMAKE_CURRENT_LIST_DIR}/../include)
-target_link_libraries(standin_server PUBLIC Threads::Threads)
+target_link_libraries(standin_server PUBLIC standin_protocol Threads::Threads)
 velmar_warnings(standin_server)
 
 add_executable(sim-standin ${CMAKE_CURRENT_LIST_DIR}/main.cpp)

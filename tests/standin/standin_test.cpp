@@ -9,23 +9,26 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "protocol.h"
 #include "simconnect/sample_definition.h"
 #include "support/process.h"
-#include "wire.h"
 
 namespace velmar::test {
 namespace {
 
-namespace wire = standin::wire;
+namespace protocol = standin::protocol;
 
 // Points clients opened from now on at `standin`.
 void reach(const Standin& standin) { ::setenv("SIMCONNECT_STANDIN_PORT", std::to_string(standin.port()).c_str(), 1); }
@@ -198,7 +201,11 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
     SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, sizeof gallons, &gallons);
     unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7, 8};
     SimConnect_SetDataOnSimObject(h, 0, 0, 1, 2, 4, bytes);
+    SimConnect_SetDataOnSimObject(h, 0, 0, 0, 1, 4, nullptr);
     SimConnect_Close(h);
+    HANDLE nameless = nullptr;
+    SimConnect_Open(&nameless, nullptr, nullptr, 0, nullptr, 0);
+    SimConnect_Close(nameless);
     // Each line is on disk before its call returns.
     EXPECT_EQ(standin.log_lines(),
               (Texts{
@@ -215,6 +222,9 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
                   "SimConnect_TransmitClientEvent 0 4 4294967295 1 16 -> 0",
                   "SimConnect_SetDataOnSimObject 103 0 0 0 8 0000000000803a40 -> 0",
                   "SimConnect_SetDataOnSimObject 0 0 1 2 4 0102030405060708 -> 0",
+                  "SimConnect_SetDataOnSimObject 0 0 0 1 4 null -> 0",
+                  "SimConnect_Close -> 0",
+                  "SimConnect_Open null 0 0 0 0 -> 0",
                   "SimConnect_Close -> 0",
               }));
 }
@@ -244,6 +254,25 @@ TEST(StandinCallLog, FailuresAnswerTheCallsWithNoOtherEffect) {
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0",
                                        "SimConnect_Close -> -1",
                                    }));
+}
+
+TEST(StandinCallLog, AHeldCallIsLoggedAndInEffectButAnsweredOnlyAtRelease) {
+    Standin standin;
+    Client client(standin);
+    standin.control("hold SimConnect_RequestSystemState");
+    std::atomic<bool> returned{false};
+    std::thread caller([&] {
+        EXPECT_EQ(request_state(client.handle()), S_OK);
+        returned = true;
+    });
+    ASSERT_TRUE(standin.wait_for_log_lines(2));
+    EXPECT_EQ(standin.log_lines().back(), "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0");
+    standin.control("wait 100");
+    EXPECT_FALSE(returned);
+    standin.control("release SimConnect_RequestSystemState");
+    caller.join();
+    EXPECT_EQ(texts(client.drain()), Texts{"state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg"});
+    EXPECT_EQ(request_state(client.handle()), S_OK);  // one call held, not every later one
 }
 
 TEST(StandinRecords, ArriveIntactAndInOrder) {
@@ -361,16 +390,35 @@ TEST(StandinEvents, PauseFlagsOwnTheirToggleAndUnknownNamesGiveExceptions) {
     transmit(h, 4);
     EXPECT_EQ(texts(client.collect(kDataId), kDataId).size(), 1u);
 
-    // Unknown ids and names are answered S_OK; the exception follows.
+    // Unknown ids and names are answered S_OK; the exception follows, with the call's send id and the
+    // index of the bad argument.
     double value = 1;
-    EXPECT_EQ(SimConnect_AddToDataDefinition(h, 0, "NO SUCH VARIABLE", "feet"), S_OK);
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(h, 9, "NO_SUCH_EVENT"), S_OK);
-    EXPECT_EQ(SimConnect_SubscribeToSystemEvent(h, 9, "Quit"), S_OK);
-    EXPECT_EQ(SimConnect_RequestDataOnSimObject(h, 2, 55, 0, SIMCONNECT_PERIOD_VISUAL_FRAME), S_OK);
-    EXPECT_EQ(transmit(h, 42), S_OK);
-    EXPECT_EQ(SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, 8, &value), S_OK);
-    EXPECT_EQ(texts(client.drain(), SIMCONNECT_RECV_ID_EXCEPTION),
-              (Texts{"exception 7", "exception 7", "exception 7", "exception 3", "exception 3", "exception 3"}));
+    const std::tuple<std::function<HRESULT()>, DWORD, DWORD> rows[] = {
+        {[&] { return SimConnect_AddToDataDefinition(h, 0, "NO SUCH VARIABLE", "feet"); }, 7, 2},
+        {[&] { return SimConnect_MapClientEventToSimEvent(h, 9, "NO_SUCH_EVENT"); }, 7, 2},
+        {[&] { return SimConnect_SubscribeToSystemEvent(h, 9, "Quit"); }, 7, 2},
+        {[&] { return SimConnect_RequestDataOnSimObject(h, 2, 55, 0, SIMCONNECT_PERIOD_VISUAL_FRAME); }, 3, 2},
+        {[&] { return transmit(h, 42); }, 3, 2},
+        {[&] { return SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, 8, &value); }, 3, 1},
+    };
+    Texts expected;
+    std::set<DWORD> send_ids;
+    for (const auto& [call, code, index] : rows) {
+        EXPECT_EQ(call(), S_OK);
+        DWORD sent = 0;
+        EXPECT_EQ(SimConnect_GetLastSentPacketID(h, &sent), S_OK);
+        send_ids.insert(sent);
+        expected.push_back(std::to_string(code) + " " + std::to_string(sent) + " " + std::to_string(index));
+    }
+    EXPECT_EQ(send_ids.size(), std::size(rows));
+    Texts exceptions;
+    for (const Received& record : client.drain()) {
+        const auto exception = record.as<SIMCONNECT_RECV_EXCEPTION>();
+        if (record.id() == SIMCONNECT_RECV_ID_EXCEPTION)
+            exceptions.push_back(std::to_string(exception.dwException) + " " + std::to_string(exception.dwSendID) +
+                                 " " + std::to_string(exception.dwIndex));
+    }
+    EXPECT_EQ(exceptions, expected);
 }
 
 TEST(StandinClients, EachHasItsOwnDefinitionsAndMappingsAndHearsTheSimulator) {
@@ -402,6 +450,42 @@ TEST(StandinClients, EachHasItsOwnDefinitionsAndMappingsAndHearsTheSimulator) {
     EXPECT_TRUE(Client(standin).ready());
 }
 
+TEST(StandinClients, ThreadsShareAHandleAndCloseMayRaceTheirCalls) {
+    Standin standin;
+    Client client(standin);
+    const HANDLE h = client.handle();
+    constexpr int kThreads = 4;
+    constexpr int kCalls = 50;
+    std::atomic<int> succeeded{0};
+    const auto run_threads = [&](auto body) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) threads.emplace_back(body, t);
+        return threads;
+    };
+    for (auto& thread : run_threads([&](int t) {
+             for (int i = 0; i < kCalls; ++i)
+                 succeeded += SimConnect_RequestSystemState(h, static_cast<DWORD>(t), "Sim") == S_OK;
+         }))
+        thread.join();
+    EXPECT_EQ(succeeded, kThreads * kCalls);
+    EXPECT_EQ(client.collect(kStateId, kThreads * kCalls).size(), std::size_t{kThreads * kCalls});
+    EXPECT_EQ(standin.log_lines().size(), 1u + kThreads * kCalls);
+
+    // Close while others call: each call succeeds or fails at once, none hangs.
+    std::atomic<int> answered{0};
+    auto racing = run_threads([&](int) {
+        for (int i = 0; i < kCalls; ++i) {
+            const HRESULT result = SimConnect_RequestSystemState(h, 9, "Sim");
+            answered += result == S_OK || result == E_FAIL;
+        }
+    });
+    EXPECT_EQ(client.close(), S_OK);
+    for (auto& thread : racing) thread.join();
+    EXPECT_EQ(answered, kThreads * kCalls);
+    EXPECT_EQ(SimConnect_RequestSystemState(h, 9, "Sim"), E_FAIL);
+    EXPECT_TRUE(eventually([&] { return standin.log_lines().back() == "SimConnect_Close -> 0"; }));
+}
+
 TEST(StandinGone, KilledTheClientGetsOneQuitAfterWhatWasWaitingThenFailuresAndNoHang) {
     Standin standin;
     Client client(standin);
@@ -417,7 +501,8 @@ TEST(StandinGone, KilledTheClientGetsOneQuitAfterWhatWasWaitingThenFailuresAndNo
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
 }
 
-// A raw connection to the stand-in, closed with the object.
+// A connection that speaks the protocol byte by byte, as a client other than
+// ours would (no acknowledgements asked for); closed with the object.
 class RawClient {
 public:
     explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
@@ -432,52 +517,170 @@ public:
         return connected_ &&
                ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
     }
+    // The next record, framed by its dwSize; empty when none comes in time or the connection ends.
+    Received record(std::chrono::milliseconds timeout = 10s) {
+        while (pending_.size() < 4 || pending_.size() < protocol::read_u32(pending_.data())) {
+            if (!receive(timeout)) return {};
+        }
+        const std::size_t size = protocol::read_u32(pending_.data());
+        Received record{{pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(size)}};
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(size));
+        return record;
+    }
     // True when the stand-in closes the connection (whatever it sent before) in time.
     bool closed_by_peer() {
-        for (pollfd entry{fd_, POLLIN, 0}; ::poll(&entry, 1, 10000) > 0;) {
-            std::uint8_t buffer[4096];
-            if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+        while (receive(10s)) {
         }
-        return false;
+        return ended_;
     }
 
 private:
+    bool receive(std::chrono::milliseconds timeout) {
+        pollfd entry{fd_, POLLIN, 0};
+        if (ended_ || ::poll(&entry, 1, static_cast<int>(timeout.count())) <= 0) return false;
+        std::uint8_t buffer[4096];
+        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            ended_ = true;
+            return false;
+        }
+        pending_.insert(pending_.end(), buffer, buffer + got);
+        return true;
+    }
+
     int fd_;
     bool connected_ = false;
+    bool ended_ = false;
+    std::vector<std::uint8_t> pending_;
 };
 
-std::vector<std::uint8_t> open_frame(std::uint32_t version = wire::kProtocolVersion, bool whole = true) {
-    wire::Writer writer(wire::Kind::Open);
-    writer.u32(1).u32(version).text("raw");
-    if (whole) writer.flag(false).u32(0).flag(false).u32(0);
-    return std::move(writer).finish();
+std::vector<std::uint8_t> open_packet(std::uint32_t send_id, std::uint32_t version = protocol::kProtocolFsxSp2) {
+    protocol::Open open;
+    open.protocol = version;
+    open.application_name.value = "raw";
+    auto packet = protocol::encode(open);
+    protocol::stamp_send_id(packet, send_id);
+    return packet;
 }
 
-std::vector<std::uint8_t> call_frame(wire::Kind kind) {
-    wire::Writer writer(kind);
-    writer.u32(2).u32(3).text("AircraftLoaded");
-    return std::move(writer).finish();
+std::vector<std::uint8_t> call_packet(std::uint32_t send_id, const protocol::Call& call) {
+    auto packet = protocol::encode(call);
+    protocol::stamp_send_id(packet, send_id);
+    return packet;
+}
+
+std::vector<std::uint8_t> state_packet(std::uint32_t send_id, const char* name = "AircraftLoaded") {
+    return call_packet(send_id, protocol::RequestSystemState{3, {name, false}});
+}
+
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> first, const std::vector<std::uint8_t>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        constexpr char kDigits[] = "0123456789abcdef";
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xf];
+    }
+    return text;
+}
+
+TEST(StandinProtocol, OtherClientsOpenWithEachEncodingAndHearExceptionsNotAnswers) {
+    ScratchDir scratch;
+    const std::string packets = (scratch.path() / "packets.log").string();
+    Standin standin({"--packet-log", packets});
+    std::vector<std::string> packet_lines;
+    // The FSX SP2, 2020 and 2024 encodings are accepted; the 2020 simulator's values come back, all 308 bytes.
+    for (const std::uint32_t version : {4u, 5u, 6u}) {
+        RawClient raw(standin.port());
+        const auto open = open_packet(7, version);
+        ASSERT_TRUE(raw.send(open));
+        packet_lines.push_back(std::to_string(packet_lines.size() + 1) + " " + hex(open));
+        const Received record = raw.record();
+        ASSERT_EQ(record.bytes.size(), 308u) << version;
+        const auto answer = record.as<SIMCONNECT_RECV_OPEN>();
+        EXPECT_EQ(std::string(answer.szApplicationName), "KittyHawk");
+        EXPECT_EQ((std::vector<DWORD>{answer.dwApplicationVersionMajor, answer.dwApplicationVersionMinor,
+                                      answer.dwApplicationBuildMajor, answer.dwApplicationBuildMinor,
+                                      answer.dwSimConnectVersionMajor, answer.dwSimConnectVersionMinor,
+                                      answer.dwSimConnectBuildMajor, answer.dwSimConnectBuildMinor}),
+                  (std::vector<DWORD>{11, 0, 282174, 999, 11, 0, 62651, 3}));
+    }
+
+    // An older protocol: VERSION_MISMATCH for the Open's send id, then the stand-in hangs up.
+    {
+        RawClient raw(standin.port());
+        ASSERT_TRUE(raw.send(open_packet(1, 3)));
+        const auto exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
+        EXPECT_EQ(std::vector<DWORD>({exception.dwID, exception.dwException, exception.dwSendID}),
+                  std::vector<DWORD>({SIMCONNECT_RECV_ID_EXCEPTION, SIMCONNECT_EXCEPTION_VERSION_MISMATCH, 1}));
+        EXPECT_TRUE(raw.closed_by_peer());
+    }
+
+    // No answers to calls: the records they cause, exceptions with the send id and parameter index, and
+    // `fail` as an exception too. The call log shows the calls as it does for our client.
+    RawClient raw(standin.port());
+    ASSERT_TRUE(raw.send(open_packet(0) + state_packet(1) + state_packet(2, "NoSuchState")));
+    EXPECT_EQ(raw.record().id(), SIMCONNECT_RECV_ID_OPEN);
+    EXPECT_EQ(raw.record().text(), "state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg");
+    auto exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
+    EXPECT_EQ(std::vector<DWORD>({exception.dwException, exception.dwSendID, exception.dwIndex}),
+              std::vector<DWORD>({SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, 2, 2}));
+    standin.control("fail SimConnect_RequestSystemState 5 1");
+    ASSERT_TRUE(raw.send(state_packet(3) + call_packet(4, protocol::SetNotificationGroupPriority{9, 1})));
+    exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
+    EXPECT_EQ(std::vector<DWORD>({exception.dwException, exception.dwSendID}),
+              std::vector<DWORD>({SIMCONNECT_EXCEPTION_ERROR, 3}));
+    exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
+    EXPECT_EQ(std::vector<DWORD>({exception.dwException, exception.dwSendID, exception.dwIndex}),
+              std::vector<DWORD>({SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, 4, 1}));
+    standin.control("event 6 1");
+    EXPECT_EQ(raw.record().text(), "event 6 1");  // nothing else came in between
+    const Texts log = standin.log_lines();
+    EXPECT_EQ(Texts(log.end() - 5, log.end()), (Texts{
+                                                   "SimConnect_Open \"raw\" 0 0 0 0 -> 0",
+                                                   "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0",
+                                                   "SimConnect_RequestSystemState 3 \"NoSuchState\" -> 0",
+                                                   "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
+                                                   "SimConnect_SetNotificationGroupPriority 9 1 -> 0",
+                                               }));
+    // The packet log holds every packet as it arrived, by connection.
+    const Texts logged = split_lines(read_file(packets));
+    ASSERT_GE(logged.size(), 8u);
+    EXPECT_EQ(Texts(logged.begin(), logged.begin() + 3), packet_lines);
+    EXPECT_EQ(logged.back(), "5 " + hex(call_packet(4, protocol::SetNotificationGroupPriority{9, 1})));
 }
 
 TEST(StandinGarbage, ClientsSendingGarbageOrVanishingMidCallAreDroppedAndTheOthersServed) {
     Standin standin;
     Client good(standin, "good");
-    auto twice = open_frame();
-    const auto second = open_frame();
-    twice.insert(twice.end(), second.begin(), second.end());
+    auto unmarked = state_packet(2);
+    unmarked[11] = 0;
+    auto short_open = open_packet(1);
+    short_open.resize(100);
+    protocol::write_u32(short_open.data(), 100);
+    auto short_call = state_packet(2);
+    short_call.resize(20);
+    protocol::write_u32(short_call.data(), 20);
     const std::pair<std::vector<std::uint8_t>, std::string> rows[] = {
-        {{0xff, 0xff, 0xff, 0xff, 1, 2, 3}, "a frame of 4294967295 bytes"},
-        {call_frame(static_cast<wire::Kind>(999)), "an unknown call 999"},
-        {call_frame(wire::Kind::RequestSystemState), "a call before open"},
-        {open_frame(wire::kProtocolVersion, false), "a malformed SimConnect_Open"},
-        {open_frame(99), "protocol version 99"},
-        {twice, "a second open"},
+        {{0xff, 0xff, 0xff, 0xff, 1, 2, 3}, "dropped a client: a packet of 4294967295 bytes"},
+        {{8, 0, 0, 0, 4, 0, 0, 0}, "dropped a client: a packet of 8 bytes"},
+        {open_packet(1) + unmarked, "dropped a client: a packet of type 0x35"},
+        {state_packet(1), "dropped a client: a packet before open"},
+        {short_open, "dropped a client: a malformed open of 100 bytes"},
+        {open_packet(1, 99), "refused an open of protocol version 99"},
+        {open_packet(1) + open_packet(2), "dropped a client: a second open"},
+        {open_packet(1) + short_call, "dropped a client: a malformed SimConnect_RequestSystemState"},
+        {open_packet(1) + protocol::encode_close(), "dropped a client: a private packet without hello"},
     };
     for (const auto& [bytes, reason] : rows) {
         RawClient raw(standin.port());
         ASSERT_TRUE(raw.send(bytes)) << reason;
         EXPECT_TRUE(raw.closed_by_peer()) << reason;
-        EXPECT_TRUE(standin.process().wait_for_error_output("sim-standin: dropped a client: " + reason + "\n"))
+        EXPECT_TRUE(standin.process().wait_for_error_output("sim-standin: " + reason + "\n"))
             << standin.process().error_output();
         EXPECT_EQ(request_state(good.handle()), S_OK) << reason;
     }
@@ -486,18 +689,199 @@ TEST(StandinGarbage, ClientsSendingGarbageOrVanishingMidCallAreDroppedAndTheOthe
     const auto logged = standin.log_lines().size();
     {
         RawClient raw(standin.port());
-        ASSERT_TRUE(raw.send(open_frame()));
-        ASSERT_TRUE(standin.wait_for_log_lines(logged + 1));
-        auto half = call_frame(wire::Kind::RequestSystemState);
+        ASSERT_TRUE(raw.send(open_packet(1) + state_packet(2)));
+        ASSERT_TRUE(standin.wait_for_log_lines(logged + 2));
+        auto half = state_packet(3);
         half.resize(half.size() / 2);
         ASSERT_TRUE(raw.send(half));
     }
-    ASSERT_TRUE(RawClient(standin.port()).send(open_frame()));
-    ASSERT_TRUE(standin.wait_for_log_lines(logged + 2));
+    ASSERT_TRUE(RawClient(standin.port()).send(open_packet(1)));
+    ASSERT_TRUE(standin.wait_for_log_lines(logged + 3));  // the Open of a client gone at once still counts
     standin.control("event 5");
     EXPECT_EQ(texts(good.collect(kEventId), kEventId), Texts{"event 5 0"});
     EXPECT_EQ(request_state(good.handle()), S_OK);
     EXPECT_EQ(standin.log_lines().back(), "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0");
+}
+
+// A simulator other than sim-standin, for our client library: it answers Open
+// with an unmarked RECV_OPEN and then sends whatever bytes the test chooses.
+class FakeSimulator {
+public:
+    FakeSimulator() : listen_fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listen_fd_, 1) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length))
+            throw std::runtime_error("cannot listen");
+        ::setenv("SIMCONNECT_STANDIN_PORT", std::to_string(ntohs(address.sin_port)).c_str(), 1);
+    }
+    ~FakeSimulator() {
+        if (fd_ >= 0) ::close(fd_);
+        ::close(listen_fd_);
+    }
+
+    // Opens our client against it; the Open packet it got is in open_packet().
+    HANDLE open() {
+        std::thread server([this] {
+            pollfd entry{listen_fd_, POLLIN, 0};
+            if (::poll(&entry, 1, 10000) <= 0) return;
+            fd_ = ::accept(listen_fd_, nullptr, nullptr);
+            open_packet_ = packet();
+            SIMCONNECT_RECV_OPEN open{};
+            open.dwSize = sizeof open;
+            open.dwVersion = 5;
+            open.dwID = SIMCONNECT_RECV_ID_OPEN;
+            send(reinterpret_cast<const std::uint8_t*>(&open), sizeof open);
+        });
+        HANDLE handle = nullptr;
+        const HRESULT result = SimConnect_Open(&handle, "fake", nullptr, 0, nullptr, 0);
+        server.join();
+        EXPECT_EQ(result, S_OK);
+        return handle;
+    }
+    const std::vector<std::uint8_t>& open_packet() const { return open_packet_; }
+
+    // The next packet from the client, framed by its size; empty at its end or after 10 s.
+    std::vector<std::uint8_t> packet() {
+        std::vector<std::uint8_t> bytes(protocol::kPacketHeaderBytes);
+        if (!receive(bytes.data(), bytes.size())) return {};
+        bytes.resize(protocol::read_u32(bytes.data()));
+        if (!receive(bytes.data() + protocol::kPacketHeaderBytes, bytes.size() - protocol::kPacketHeaderBytes))
+            return {};
+        return bytes;
+    }
+    void send(const std::uint8_t* bytes, std::size_t size) { ::send(fd_, bytes, size, MSG_NOSIGNAL); }
+    // The client hung up with nothing more sent.
+    bool ended() {
+        std::uint8_t byte = 0;
+        pollfd entry{fd_, POLLIN, 0};
+        return ::poll(&entry, 1, 10000) > 0 && ::recv(fd_, &byte, 1, 0) == 0;
+    }
+
+private:
+    bool receive(std::uint8_t* data, std::size_t size) {
+        for (std::size_t got = 0; got < size;) {
+            pollfd entry{fd_, POLLIN, 0};
+            if (::poll(&entry, 1, 10000) <= 0) return false;
+            const ssize_t part = ::recv(fd_, data + got, size - got, 0);
+            if (part <= 0) return false;
+            got += static_cast<std::size_t>(part);
+        }
+        return true;
+    }
+
+    int listen_fd_;
+    int fd_ = -1;
+    std::vector<std::uint8_t> open_packet_;
+};
+
+std::string packet_text(const std::vector<std::uint8_t>& packet) {
+    if (packet.size() < protocol::kPacketHeaderBytes) return "none";
+    const auto header = protocol::read_header(packet.data());
+    char text[64];
+    std::snprintf(text, sizeof text, "%u bytes, version %u, type %#x, send id %u", header.size, header.protocol,
+                  protocol::read_u32(packet.data() + 8), header.send_id);
+    return text;
+}
+
+TEST(ClientLibrary, AgainstASimulatorSendsOnlyDocumentedPacketsAndReturnsOnceSent) {
+    FakeSimulator simulator;
+    const HANDLE h = simulator.open();
+    // Open in the FSX SP2 encoding: name, a zero word, 00 'X' 'S' 'F', version 10.0.61259.0.
+    const auto& open = simulator.open_packet();
+    EXPECT_EQ(packet_text(open), "296 bytes, version 4, type 0xf0000001, send id 1");
+    ASSERT_EQ(open.size(), 296u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(open.data()) + 16), "fake");
+    EXPECT_EQ(std::vector<std::uint8_t>(open.begin() + 268, open.begin() + 280),
+              (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 'X', 'S', 'F'}));
+    EXPECT_EQ((std::vector<std::uint32_t>{protocol::read_u32(&open[280]), protocol::read_u32(&open[284]),
+                                          protocol::read_u32(&open[288]), protocol::read_u32(&open[292])}),
+              (std::vector<std::uint32_t>{10, 0, 61259, 0}));
+
+    double gallons = 26.5;
+    const std::pair<std::function<HRESULT()>, std::string> calls[] = {
+        {[&] {
+             return SimConnect_AddToDataDefinition(h, 100, "Initial Position", nullptr,
+                                                   SIMCONNECT_DATATYPE_INITPOSITION);
+         },
+         "544 bytes, version 4, type 0xf000000c, send id 2"},
+        {[&] { return SimConnect_MapClientEventToSimEvent(h, 4, "PAUSE_TOGGLE"); },
+         "276 bytes, version 4, type 0xf0000004, send id 3"},
+        {[&] { return SimConnect_TransmitClientEvent(h, 0, 4, 7, 1, 16); },
+         "36 bytes, version 4, type 0xf0000005, send id 4"},
+        {[&] { return SimConnect_AddClientEventToNotificationGroup(h, 1, 4, TRUE); },
+         "28 bytes, version 4, type 0xf0000007, send id 5"},
+        {[&] { return SimConnect_SetNotificationGroupPriority(h, 1, SIMCONNECT_GROUP_PRIORITY_HIGHEST); },
+         "24 bytes, version 4, type 0xf0000009, send id 6"},
+        {[&] { return SimConnect_RequestDataOnSimObject(h, 2, 0, 0, SIMCONNECT_PERIOD_VISUAL_FRAME, 1); },
+         "48 bytes, version 4, type 0xf000000e, send id 7"},
+        {[&] { return SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, sizeof gallons, &gallons); },
+         "44 bytes, version 4, type 0xf0000010, send id 8"},
+        {[&] { return SimConnect_SubscribeToSystemEvent(h, 8, "Sim"); },
+         "276 bytes, version 4, type 0xf0000017, send id 9"},
+        {[&] { return SimConnect_RequestSystemState(h, 3, "AircraftLoaded"); },
+         "276 bytes, version 4, type 0xf0000035, send id 10"},
+    };
+    std::vector<std::vector<std::uint8_t>> packets;
+    for (const auto& [call, text] : calls) {
+        EXPECT_EQ(call(), S_OK) << text;  // nothing answers these: sent is done
+        DWORD sent = 0;
+        SimConnect_GetLastSentPacketID(h, &sent);
+        packets.push_back(simulator.packet());
+        EXPECT_EQ(packet_text(packets.back()), text);
+        EXPECT_EQ(sent, protocol::read_header(packets.back().data()).send_id);
+    }
+    // A few fields where the layouts are easy to get wrong: empty units, epsilon, the unused datum id, data.
+    const auto& definition = packets[0];
+    EXPECT_EQ(std::vector<std::uint8_t>(definition.begin() + 276, definition.begin() + 532),
+              std::vector<std::uint8_t>(256, 0));
+    EXPECT_EQ(protocol::read_u32(&definition[532]), 12u);
+    EXPECT_EQ(protocol::read_u32(&definition[540]), SIMCONNECT_UNUSED);
+    EXPECT_EQ(protocol::read_u32(&packets[2][24]), 7u);
+    EXPECT_EQ(protocol::read_u32(&packets[6][32]), 8u);  // the size of one element
+    double sent_gallons = 0;
+    std::memcpy(&sent_gallons, &packets[6][36], sizeof sent_gallons);
+    EXPECT_EQ(sent_gallons, 26.5);
+
+    // No close packet: the simulator just sees the connection end.
+    EXPECT_EQ(SimConnect_Close(h), S_OK);
+    EXPECT_TRUE(simulator.ended());
+}
+
+TEST(ClientLibrary, BadRecordsOrASimulatorSilentMidRecordEndTheConnectionWithOneQuit) {
+    SIMCONNECT_RECV_EVENT event{};
+    event.dwSize = sizeof event;
+    event.dwID = SIMCONNECT_RECV_ID_EVENT;
+    event.uEventID = 9;
+    const auto* event_bytes = reinterpret_cast<const std::uint8_t*>(&event);
+    const std::pair<std::vector<std::uint8_t>, std::string> rows[] = {
+        {{4, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}, "a size below the header's"},
+        {{0, 0, 0, 0x40, 0, 0, 0, 0, 4, 0, 0, 0}, "a size of a gigabyte"},
+        {{std::vector<std::uint8_t>(event_bytes, event_bytes + 10)}, "a record cut short, then silence"},
+    };
+    for (const auto& [bytes, what] : rows) {
+        FakeSimulator simulator;
+        const HANDLE h = simulator.open();
+        simulator.send(event_bytes, sizeof event);
+        simulator.send(bytes.data(), bytes.size());
+        SIMCONNECT_RECV* record = nullptr;
+        DWORD size = 0;
+        Texts seen;
+        ASSERT_TRUE(eventually([&] {
+            while (SimConnect_GetNextDispatch(h, &record, &size) == S_OK)
+                seen.push_back(Received{
+                    {reinterpret_cast<const std::uint8_t*>(record),
+                     reinterpret_cast<const std::uint8_t*>(record) +
+                         size}}.text());
+            return !seen.empty() && seen.back() == "quit";
+        })) << what;
+        EXPECT_EQ(seen, (Texts{"open", "event 9 0", "quit"})) << what;
+        EXPECT_EQ(SimConnect_RequestSystemState(h, 1, "Sim"), E_FAIL) << what;
+        EXPECT_EQ(SimConnect_GetNextDispatch(h, &record, &size), E_FAIL) << what;
+        SimConnect_Close(h);
+    }
 }
 
 TEST(StandinHung, CallsAndOpensGiveUpAndTheClientCountsItGone) {
@@ -513,7 +897,8 @@ TEST(StandinHung, CallsAndOpensGiveUpAndTheClientCountsItGone) {
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
 }
 
-const std::string kUsage = "usage: sim-standin [--port N] [--rate HZ] [--aircraft PATH] [--log FILE] [--script FILE]";
+const std::string kUsage =
+    "usage: sim-standin [--port N] [--rate HZ] [--aircraft PATH] [--log FILE] [--packet-log FILE] [--script FILE]";
 
 TEST(StandinProcess, FirstLineEchoesAndBadControlLinesThatStopNothing) {
     ScratchDir scratch;

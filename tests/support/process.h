@@ -93,6 +93,7 @@ public:
     // std::runtime_error when the echo does not come.
     void control(const std::string& line);
     std::vector<std::string> log_lines() const;
+    const std::string& log_path() const { return log_path_; }
     // Waits until the call log holds `count` lines or more.
     bool wait_for_log_lines(std::size_t count, std::chrono::milliseconds timeout = 10s) const;
     Process& process();

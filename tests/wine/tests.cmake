@@ -11,7 +11,10 @@ if(VELMAR_WINDOWS_EXE)
             ${CMAKE_CURRENT_LIST_DIR}/wine_simple_mode_test.cpp
         LIBS nlohmann_json::nlohmann_json
         LABEL wine)
+    # pipe-relay.exe comes from the same cross-build.
+    get_filename_component(windows_bin ${VELMAR_WINDOWS_EXE} DIRECTORY)
     target_compile_definitions(wine_tests PRIVATE
         VELMAR_WINDOWS_EXE="${VELMAR_WINDOWS_EXE}"
+        VELMAR_PIPE_RELAY="${windows_bin}/pipe-relay.exe"
         VELMAR_WINE_PROGRAM="${VELMAR_WINE_PROGRAM}")
 endif()

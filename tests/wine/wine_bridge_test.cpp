@@ -1,7 +1,8 @@
 // The Windows executable, cross-built with mingw-w64, in bridge mode under
 // Wine against a native sim-standin: its files under Wine's APPDATA, Windows
 // paths on its console, a command taken, a recording in CR LF lines, the
-// state file (replaced whole through MoveFileEx) beating and naming it.
+// state file (replaced whole through MoveFileEx) beating and naming it;
+// the simulator's named pipe as the way in.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -115,6 +116,39 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     const Lines calls = standin.log_lines();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");
+}
+
+// Without SIMCONNECT_STANDIN_PORT or a SimConnect.cfg the Windows build takes
+// the simulator's local named pipe; pipe-relay serves it and forwards to the
+// native stand-in, in pieces of 5 bytes, so records arrive cut up.
+TEST(WineBridge, ReachesTheSimulatorThroughItsNamedPipe) {
+    test::Standin standin;
+    test::Process relay({VELMAR_WINE_PROGRAM, VELMAR_PIPE_RELAY, "--split", "5", std::to_string(standin.port())});
+    ASSERT_TRUE(
+        relay.wait_for_line(R"(pipe-relay serving \\.\pipe\Microsoft Flight Simulator\SimConnect)", kWineStartTimeout))
+        << relay.output() << relay.error_output();
+
+    test::ScratchDir scratch;  // the working directory: no SimConnect.cfg in it
+    std::string data_folder = "Z:" + (scratch.path() / "data").string();
+    std::replace(data_folder.begin(), data_folder.end(), '/', '\\');
+    test::ProcessOptions options;
+    options.unset_environment = {"SIMCONNECT_STANDIN_PORT"};
+    test::Process bridge({"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$@\"", "sh", scratch.str(),
+                          VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE, "--file-mode", data_folder},
+                         options);
+    ASSERT_TRUE(bridge.wait_for_line("[OK] Auto-started data collection for monitoring", kWineStartTimeout))
+        << bridge.output() << bridge.error_output();
+    // Samples come back through the pipe.
+    EXPECT_TRUE(eventually([&] {
+        return file_or_empty(scratch.path() / "data" / "current_flight_data.json").find("\"latitude\"") !=
+               std::string::npos;
+    }));
+    bridge.send_signal(SIGINT);
+    EXPECT_EQ(bridge.wait(30s), 0);
+    ASSERT_TRUE(standin.wait_for_log_lines(2));
+    const Lines calls = standin.log_lines();
+    EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");
+    EXPECT_TRUE(eventually([&] { return standin.log_lines().back() == "SimConnect_Close -> 0"; }));
 }
 
 // A portable folder given as a Windows path (with a blank) holds the data
