@@ -3,7 +3,8 @@
 target_sources(velmar_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/clock.cpp
     ${CMAKE_CURRENT_LIST_DIR}/console.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/filesystem.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/filesystem.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/simconnect_abi_check.cpp)
 
 if(WIN32)
     set(velmar_platform_suffix win32)
