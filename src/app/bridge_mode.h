@@ -8,8 +8,8 @@ namespace velmar {
 
 // Bridge mode from start to end: builds the bridge, sets up its data folder
 // (the portable directory, or the application-data folder when empty), runs
-// it until it fails to connect or is interrupted, tears it down, and returns
-// the exit status.
+// it until it fails to connect (unless it reconnects) or is interrupted,
+// tears it down, and returns the exit status.
 int run_bridge_mode(const std::string& portable_directory, const BridgeOptions& options);
 
 }  // namespace velmar

@@ -14,6 +14,18 @@ struct BridgeFlag {
 };
 constexpr BridgeFlag kBridgeFlags[] = {
     {"--atomic-files", &BridgeOptions::atomic_files},
+    {"--reconnect", &BridgeOptions::reconnect},
+};
+
+// Exact arguments that count only before --file-mode: after it they would
+// turn a folder-less bridge command into something else.
+struct EntryFlag {
+    std::string_view name;
+    bool CommandLine::*field;
+};
+constexpr EntryFlag kEntryFlags[] = {
+    {"--help", &CommandLine::help},
+    {"--version", &CommandLine::version},
 };
 
 }  // namespace
@@ -25,7 +37,7 @@ CommandLine scan_command_line(const std::vector<std::string_view>& arguments) {
             result.file_mode = true;
             if (i + 1 < arguments.size()) {
                 result.portable_directory = std::string(arguments[i + 1]);
-                ++i;
+                ++i;  // the folder, never a flag
             }
             continue;
         }
@@ -34,8 +46,36 @@ CommandLine scan_command_line(const std::vector<std::string_view>& arguments) {
                 result.bridge.*flag.field = true;
             }
         }
+        for (const EntryFlag& flag : kEntryFlags) {
+            if (arguments[i] == flag.name && !result.file_mode) {
+                result.*flag.field = true;
+            }
+        }
     }
     return result;
 }
+
+std::string help_text() {
+    return "Usage:\n"
+           "  velmar-tracker                          connectivity test: tries to reach the simulator,\n"
+           "                                          any key tries again, ESC ends\n"
+           "  velmar-tracker --file-mode [DIR]        file-based bridge between the simulator and a server\n"
+           "  velmar-tracker --reconnect --file-mode [DIR]\n"
+           "                                          bridge that waits for the simulator and reconnects\n"
+           "                                          after it quits (--reconnect may also follow DIR)\n"
+           "  velmar-tracker --atomic-files --file-mode [DIR]\n"
+           "                                          bridge that replaces the data and status files whole\n"
+           "                                          (temporary file, then rename) instead of in place\n"
+           "  velmar-tracker --help | --version\n"
+           "\n"
+           "Files: current_flight_data.json, simconnect_status.json and python_commands.txt go to DIR,\n"
+           "or without DIR to the Velmar folder of the application-data folder (APPDATA); test\n"
+           "recordings (flight_data_<time>.json) and aircraft_diagnostic.txt always go to the latter.\n"
+           "\n"
+           "Exit status: 0 after Ctrl+C, after the connectivity test, and when the bridge cannot reach\n"
+           "the simulator at start (without --reconnect); 1 when an unexpected error ends the bridge.";
+}
+
+std::string version_text() { return std::string("velmar-tracker ") + VELMAR_VERSION; }
 
 }  // namespace velmar

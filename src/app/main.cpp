@@ -22,9 +22,13 @@ int main(int argc, char** argv) {
         arguments.emplace_back(argv[i]);
     }
     const velmar::CommandLine command_line = velmar::scan_command_line(arguments);
-    const int status = command_line.file_mode
-                           ? velmar::run_bridge_mode(command_line.portable_directory, command_line.bridge)
-                           : velmar::run_simple_mode();
+    int status = 0;
+    if (command_line.help || command_line.version) {
+        velmar::platform::print_line(command_line.help ? velmar::help_text() : velmar::version_text());
+    } else {
+        status = command_line.file_mode ? velmar::run_bridge_mode(command_line.portable_directory, command_line.bridge)
+                                        : velmar::run_simple_mode();
+    }
     // The lines queued before a normal end are written; when the console does
     // not take them in time, the process ends without them.
     if (!velmar::platform::drain_console(kConsoleDrainLimit)) {

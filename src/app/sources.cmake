@@ -2,7 +2,7 @@ target_sources(velmar_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/bridge_mode.cpp
     ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
     ${CMAKE_CURRENT_LIST_DIR}/simple_mode.cpp)
-set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/simple_mode.cpp APPEND PROPERTY
+set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/simple_mode.cpp ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp APPEND PROPERTY
     COMPILE_DEFINITIONS VELMAR_VERSION="${PROJECT_VERSION}")
 
 # The entry point links everything else; the rest of app/ goes into velmar_core

@@ -121,21 +121,25 @@ void FileBridge::run() {
     print_line("");
 
     publish_state();
-    if (!simconnect_.connect(std::string(kClientName))) {
+    const bool connected = simconnect_.connect(std::string(kClientName));
+    if (!connected) {
         print_line("[CUSTOM ERROR] Failed to connect to SimConnect");
         print_line("Make sure Microsoft Flight Simulator is running.");
-        publish_state();
-        return;
+        if (!options_.reconnect) {
+            publish_state();
+            return;
+        }
+        write_status_file(false);
+        wait_for_simulator();
     }
     {
         // A stop requested while connecting holds: the loops never start.
         std::lock_guard lock(stop_mutex_);
         running_ = !stop_requested_;
     }
-    print_line("[OK] SimConnect connection established");
-    print_line("[OK] File-based bridge ready for Python server");
-    simconnect_.start_data_collection();
-    print_line("[OK] Auto-started data collection for monitoring");
+    if (connected) {
+        announce_session();
+    }
 
     std::thread dispatcher(&FileBridge::dispatch_loop, this);
     try {
@@ -146,6 +150,42 @@ void FileBridge::run() {
         throw;
     }
     dispatcher.join();
+}
+
+void FileBridge::announce_session() {
+    print_line("[OK] SimConnect connection established");
+    print_line("[OK] File-based bridge ready for Python server");
+    simconnect_.start_data_collection();
+    print_line("[OK] Auto-started data collection for monitoring");
+}
+
+void FileBridge::wait_for_simulator() {
+    const auto interval = options_.reconnect_interval;
+    const std::string every = interval.count() % 1000 == 0 ? std::to_string(interval.count() / 1000) + " seconds"
+                                                           : std::to_string(interval.count()) + " ms";
+    print_line("[BRIDGE] Waiting for MSFS - trying to connect every " + every);
+    next_connect_attempt_ = std::chrono::steady_clock::now() + interval;
+}
+
+void FileBridge::reconnect_when_due() {
+    if (!options_.reconnect || simconnect_.is_connected() || std::chrono::steady_clock::now() < next_connect_attempt_) {
+        return;
+    }
+    // Quiet: the failure was reported once, when the waiting began.
+    if (!simconnect_.connect(std::string(kClientName), SimConnectManager::OpenFailure::quiet)) {
+        next_connect_attempt_ = std::chrono::steady_clock::now() + options_.reconnect_interval;
+        return;
+    }
+    {
+        // A new connection lets the dispatch drain again; a stop requested
+        // meanwhile must still cut it short.
+        std::lock_guard lock(stop_mutex_);
+        if (stop_requested_) {
+            simconnect_.interrupt_dispatch();
+            return;
+        }
+    }
+    announce_session();
 }
 
 void FileBridge::request_stop() {
@@ -182,6 +222,7 @@ void FileBridge::dispatch_loop() {
 void FileBridge::command_loop() {
     while (running_) {
         close_session_after_quit();
+        reconnect_when_due();
         poll_command_file();
         publish_state();
         sleep_for(kCommandPollInterval);
@@ -189,9 +230,29 @@ void FileBridge::command_loop() {
 }
 
 void FileBridge::close_session_after_quit() {
-    if (simconnect_.quit_received() && simconnect_.is_connected()) {
-        simconnect_.disconnect();
+    if (!simconnect_.quit_received() || !simconnect_.is_connected()) {
+        return;
     }
+    if (!options_.reconnect) {
+        simconnect_.disconnect();
+        return;
+    }
+    // Before the disconnect, so the status file is rewritten once, whole.
+    end_test_of_closed_session();
+    simconnect_.disconnect();
+    wait_for_simulator();
+}
+
+void FileBridge::end_test_of_closed_session() {
+    {
+        std::lock_guard lock(test_mutex_);
+        if (!test_active_) {
+            return;
+        }
+        test_active_ = false;
+        recording_.close();
+    }
+    print_line("[CUSTOM ERROR] Test stopped - connection to MSFS ended; data saved to AppData/Velmar/");
 }
 
 BridgeState FileBridge::current_state() {

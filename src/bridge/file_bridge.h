@@ -14,10 +14,17 @@
 
 namespace velmar {
 
+// How often a bridge that reconnects tries to reach the simulator.
+inline constexpr std::chrono::milliseconds kReconnectInterval{5000};
+
 struct BridgeOptions {
     // The data and status files replaced whole (temporary file, rename)
     // instead of rewritten in place.
     bool atomic_files = false;
+    // Wait for the simulator at start and after it quits, trying every
+    // reconnect_interval.
+    bool reconnect = false;
+    std::chrono::milliseconds reconnect_interval = kReconnectInterval;
 };
 
 // The bridge-mode object: publishes samples and status as JSON files, records
@@ -32,7 +39,7 @@ public:
     void setup_data_folder(const std::string& portable_directory);
     void install_callbacks();
     // Connects and runs both loops until request_stop; returns at once when
-    // the connection fails.
+    // the connection fails, unless it reconnects.
     void run();
     // Ends both loops promptly; safe from any thread.
     void request_stop();
@@ -66,6 +73,13 @@ private:
     void sleep_for(std::chrono::milliseconds duration);
     // Closes a session the simulator has quit, as disconnect does.
     void close_session_after_quit();
+    // After a successful connect: the lines that say so, and data collection.
+    void announce_session();
+    // Reconnecting only: says that the bridge waits, and when it tries next.
+    void wait_for_simulator();
+    void reconnect_when_due();
+    // Reconnecting only: a test does not outlive its simulator.
+    void end_test_of_closed_session();
     BridgeState current_state();
     // Writes bridge_state.json when something changed or a heartbeat is due.
     void publish_state();
@@ -79,8 +93,8 @@ private:
     std::string status_file_path_;
     std::string state_file_path_;
     const BridgeOptions options_;
-    bool test_active_ = false;     // guarded by test_mutex_
-    std::int64_t test_start_ = 0;  // monotonic nanoseconds; guarded by test_mutex_
+    bool test_active_ = false;        // guarded by test_mutex_
+    std::int64_t test_start_ = 0;     // monotonic nanoseconds; guarded by test_mutex_
     platform::AppendFile recording_;  // guarded by test_mutex_
     std::string recording_path_;      // guarded by test_mutex_
     bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
@@ -92,6 +106,8 @@ private:
     std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_
     std::condition_variable stop_wakeup_;
     bool stop_requested_ = false;
+
+    std::chrono::steady_clock::time_point next_connect_attempt_;  // main thread only
 };
 
 }  // namespace velmar

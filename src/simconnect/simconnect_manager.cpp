@@ -74,7 +74,7 @@ void SimConnectManager::set_connection_callback(ConnectionCallback callback) {
 
 void SimConnectManager::set_error_callback(ErrorCallback callback) { error_callback_ = std::move(callback); }
 
-bool SimConnectManager::connect(const std::string& client_name) {
+bool SimConnectManager::connect(const std::string& client_name, OpenFailure on_failure) {
     if (connected_) {
         return true;
     }
@@ -84,16 +84,20 @@ bool SimConnectManager::connect(const std::string& client_name) {
         result = SimConnect_Open(&handle_, client_name.c_str(), nullptr, 0, nullptr, 0);
         if (result != 0) {
             handle_ = nullptr;
+        } else {
+            ++connections_;
         }
     }
     if (result != 0) {
-        if (error_callback_) {
+        if (error_callback_ && on_failure == OpenFailure::report) {
             error_callback_("Failed to connect to MSFS SimConnect");
         }
         return false;
     }
     quit_received_ = false;
     dispatch_interrupted_ = false;
+    position_definition_created_ = false;
+    tank_definitions_created_ = false;
     sim_paused_ = kPauseUnknown;
     connected_ = true;
 
@@ -195,6 +199,7 @@ bool SimConnectManager::next_record(RecordCopy& record) {
     if (SimConnect_GetNextDispatch(handle_, &received, &received_bytes) < 0 || received == nullptr) {
         return false;
     }
+    record.connection = connections_;
     const std::size_t size = std::clamp<std::size_t>(received->dwSize, sizeof(SIMCONNECT_RECV), record.bytes.size());
     std::memcpy(record.bytes.data(), received, size);
     std::fill(record.bytes.begin() + static_cast<std::ptrdiff_t>(size), record.bytes.end(), 0);
@@ -202,6 +207,12 @@ bool SimConnectManager::next_record(RecordCopy& record) {
 }
 
 void SimConnectManager::handle_record(const RecordCopy& record) {
+    if (record.connection != aircraft_name_connection_) {
+        // Another simulator may fly another aircraft: unknown until it says.
+        std::lock_guard lock(identity_mutex_);
+        aircraft_name_.clear();
+        aircraft_name_connection_ = record.connection;
+    }
     switch (record.as<SIMCONNECT_RECV>().dwID) {
         case SIMCONNECT_RECV_ID_EXCEPTION:
             handle_exception(record.as<SIMCONNECT_RECV_EXCEPTION>());

@@ -44,8 +44,10 @@ public:
     void set_connection_callback(ConnectionCallback callback);
     void set_error_callback(ErrorCallback callback);
 
-    // Connection
-    bool connect(const std::string& client_name);
+    // Connection. Each successful connect starts from a clean slate: every
+    // registration is made anew and the aircraft is unknown until reported.
+    enum class OpenFailure { report, quiet };  // quiet: no error callback (repeated tries)
+    bool connect(const std::string& client_name, OpenFailure on_failure = OpenFailure::report);
     // Safe while another thread is inside dispatch_messages.
     void disconnect();
     bool is_connected() const;
@@ -94,6 +96,7 @@ private:
     static constexpr std::size_t kRecordCopyBytes = 1024;
     struct RecordCopy {
         alignas(8) std::array<unsigned char, kRecordCopyBytes> bytes{};
+        std::uint64_t connection = 0;  // which connection it came from
         template <typename Record>
         Record as() const;
     };
@@ -114,7 +117,8 @@ private:
     void send_aircraft_state_request();
     void stop_aircraft_state_thread();
 
-    HANDLE handle_ = nullptr;  // guarded by api_mutex_
+    HANDLE handle_ = nullptr;        // guarded by api_mutex_
+    std::uint64_t connections_ = 0;  // successful opens so far; guarded by api_mutex_
     std::atomic<bool> connected_{false};
     SampleCallback sample_callback_;
     ConnectionCallback connection_callback_;
@@ -122,6 +126,8 @@ private:
     // Written on the dispatch thread under identity_mutex_; read there without it.
     std::string aircraft_name_;
     mutable std::mutex identity_mutex_;
+    // The connection whose aircraft aircraft_name_ names; dispatch thread only.
+    std::uint64_t aircraft_name_connection_ = 0;
     static constexpr int kPauseUnknown = -1;
     std::atomic<int> sim_paused_{kPauseUnknown};  // kPauseUnknown, 0 or 1
     HRESULT refused_result_ = 0;                  // owner's thread only
@@ -129,8 +135,8 @@ private:
     std::atomic<bool> quit_received_{false};
     std::atomic<bool> dispatch_interrupted_{false};
 
-    // Definitions added on first use and kept for the life of the manager
-    // (there is one manager per process). Owner's thread only.
+    // Definitions added on first use in a connection; a new connection knows
+    // none of an earlier one's. Owner's thread only.
     bool position_definition_created_ = false;
     bool tank_definitions_created_ = false;
 

@@ -1,6 +1,6 @@
-// The command-line scan; simple mode end to end against sim-standin; a second
-// interrupt and a failed start in bridge mode (the rest of bridge mode is in
-// tests/e2e and tests/faults).
+// The command-line scan; --help and --version; simple mode end to end against
+// sim-standin; a second interrupt and a failed start in bridge mode (the rest
+// of bridge mode is in tests/e2e and tests/faults).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -22,9 +22,13 @@ namespace {
 using namespace std::string_view_literals;
 using Lines = std::vector<std::string>;
 
-TEST(ScanCommandLine, ChoosesModeAndDirectory) {
-    const std::pair<std::vector<std::string_view>, const char*> rows[] = {
-        // the arguments, the portable directory in bridge mode (null: simple mode)
+TEST(ScanCommandLine, ChoosesModeDirectoryAndFlags) {
+    struct Row {
+        std::vector<std::string_view> arguments;
+        const char* directory;        // the portable directory in bridge mode (null: not bridge mode)
+        std::string_view flags = "";  // r: --reconnect, h: --help, v: --version
+    };
+    const Row rows[] = {
         {{}, nullptr},
         {{"--file-mode"}, ""},
         {{"--file-mode", "C:\\My Temp\\velmar"}, "C:\\My Temp\\velmar"},
@@ -37,12 +41,31 @@ TEST(ScanCommandLine, ChoosesModeAndDirectory) {
         {{"--file-mode=/tmp/v", "--FILE-MODE", "-file-mode", "--file-mod", "--file-modes", "--file-mode ",
           " --file-mode", "--file-mode\0"sv},
          nullptr},
+        // --reconnect anywhere but in the folder's place
+        {{"--reconnect", "--file-mode"}, "", "r"},
+        {{"--file-mode", "/tmp/v", "--reconnect"}, "/tmp/v", "r"},
+        {{"--file-mode", "--reconnect"}, "--reconnect"},
+        {{"--file-mode", "--reconnect", "--reconnect"}, "--reconnect", "r"},
+        {{"--file-mode", "--file-mode", "--reconnect"}, "--file-mode", "r"},
+        {{"--reconnect"}, nullptr, "r"},
+        {{"--Reconnect", "--reconnect=1", "-reconnect", "--reconnect ", "--file-mode"}, ""},
+        // --help and --version only before --file-mode
+        {{"--help"}, nullptr, "h"},
+        {{"--version", "--file-mode", "/tmp/v"}, "/tmp/v", "v"},
+        {{"--help", "--version"}, nullptr, "hv"},
+        {{"--file-mode", "--help"}, "--help"},
+        {{"--file-mode", "/tmp/v", "--help", "--version"}, "/tmp/v"},
+        {{"-h", "--HELP", "-v", "--version=1", "help"}, nullptr},
     };
-    for (const auto& [arguments, directory] : rows) {
-        const CommandLine result = scan_command_line(arguments);
-        EXPECT_EQ(result.file_mode, directory != nullptr) << testing::PrintToString(arguments);
-        EXPECT_EQ(result.portable_directory, directory ? directory : "") << testing::PrintToString(arguments);
-        EXPECT_FALSE(result.bridge.atomic_files) << testing::PrintToString(arguments);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.arguments));
+        const CommandLine result = scan_command_line(row.arguments);
+        EXPECT_EQ(result.file_mode, row.directory != nullptr);
+        EXPECT_EQ(result.portable_directory, row.directory ? row.directory : "");
+        EXPECT_EQ(result.bridge.reconnect, row.flags.find('r') != std::string_view::npos);
+        EXPECT_EQ(result.help, row.flags.find('h') != std::string_view::npos);
+        EXPECT_EQ(result.version, row.flags.find('v') != std::string_view::npos);
+        EXPECT_FALSE(result.bridge.atomic_files);
     }
 }
 
@@ -103,6 +126,27 @@ bool wait_for_key_read(Process& tracker, const std::string& prompt, std::size_t 
 Lines log_of(const Standin& standin, std::size_t count) {
     EXPECT_TRUE(standin.wait_for_log_lines(count, 30s));
     return standin.log_lines();
+}
+
+// Both print to standard output and end with status 0, touching nothing.
+TEST(Entry, HelpAndVersionPrintAndExitZero) {
+    for (const std::string flag : {"--help", "--version"}) {
+        SCOPED_TRACE(flag);
+        Process tracker({bin_path("velmar-tracker"), flag, "--file-mode"},
+                        options({{"SIMCONNECT_STANDIN_PORT", "1"}}, false));
+        EXPECT_EQ(tracker.wait(30s), 0);
+        EXPECT_EQ(tracker.error_output(), "");
+        const Lines lines = tracker.output_lines();
+        if (flag == "--version") {
+            EXPECT_EQ(lines, Lines{"velmar-tracker " VELMAR_VERSION});
+        } else {
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines.front(), "Usage:");
+            for (const char* mentioned : {"--file-mode [DIR]", "--reconnect", "--version", "APPDATA", "Exit status"}) {
+                EXPECT_NE(tracker.output().find(mentioned), std::string::npos) << mentioned;
+            }
+        }
+    }
 }
 
 TEST(SimpleMode, RetriesOnEveryKeyButEscThenExits) {

@@ -58,6 +58,65 @@ TEST(BridgeStart, FolderLinesThenARefusedConnectionEndsWithStatusZero) {
     }
 }
 
+// With --reconnect and no simulator: the failure once, the status file, a
+// test started while waiting; the simulator started later is found, and the
+// test records its samples.
+TEST(BridgeStart, WithReconnectWaitsForASimulatorStartedLater) {
+    BridgeRun run;
+    const std::string port = std::to_string(run.standin.port());
+    run.standin.control("exit");  // nothing listens on its port now
+    Process& bridge = run.start(Lines{run.data_folder().string(), "--reconnect"});
+    ASSERT_TRUE(bridge.wait_for_line(kWaitingLine, 20s)) << bridge.output();
+    Lines expected = lines_before_connecting(run);
+    expected.insert(expected.end(), {"[CUSTOM ERROR] Failed to connect to SimConnect",
+                                     "Make sure Microsoft Flight Simulator is running.", kWaitingLine});
+    Lines lines = bridge.output_lines();
+    lines.resize(expected.size());  // command polling follows
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(run.status_becomes(false, false)) << read_file(run.status_file());
+    ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
+    EXPECT_TRUE(run.status_becomes(false, true));
+    EXPECT_TRUE(run.command("PAUSE_SIM", "[OK] Executing sim pause"));
+
+    Standin later({"--port", port});
+    ASSERT_TRUE(bridge.wait_for_line(kStartedLine, 30s)) << bridge.output();
+    EXPECT_TRUE(in_order(
+        bridge.output_lines(),
+        {"[DEBUG] Minimal data definition (9 variables) - testing live data restoration",
+         "[DEBUG] Pause control events mapped with input groups", "[OK] Connected to MSFS",
+         "Connected to MSFS SimConnect", "[OK] SimConnect connection established",
+         "[OK] File-based bridge ready for Python server", "[OK] Data collection started at 5Hz", kStartedLine},
+        expected.size()));
+    EXPECT_TRUE(run.status_becomes(true, true));
+    ASSERT_TRUE(eventually([&] { return run.recorded_lines() >= 5; })) << "the test records the new connection";
+    ASSERT_TRUE(run.command("PAUSE_SIM", "[DEBUG] Sim pause event sent successfully"));
+    ASSERT_TRUE(run.command("STOP_TEST", kTestStoppedLine));
+    EXPECT_TRUE(run.interrupt_cleanly()) << bridge.output();
+    EXPECT_EQ(bridge.error_lines(), Lines{"[CUSTOM ERROR] Failed to connect to MSFS SimConnect"})
+        << "the tries while waiting are quiet";
+    const Lines log = later.log_lines();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 0 0 -> 0)");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "SimConnect_TransmitClientEvent 0 7 0 1 16 -> 0"), 1)
+        << "the command given while waiting never reaches a later simulator";
+    ASSERT_EQ(run.recordings().size(), 1u);
+    EXPECT_EQ(recording_problem(run.recordings()[0]), "");
+}
+
+// Ctrl+C while waiting, with a test started: it ends in order, the recording
+// closed (empty: no simulator ever sent a sample).
+TEST(BridgeStart, WithReconnectAnInterruptWhileWaitingEndsTheBridge) {
+    BridgeRun run;
+    run.standin.control("fail SimConnect_Open " + kEFail);
+    ASSERT_TRUE(run.start(Lines{run.data_folder().string(), "--reconnect"}).wait_for_line(kWaitingLine, 20s));
+    ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
+    EXPECT_TRUE(run.interrupt_cleanly()) << run.bridge->output();
+    EXPECT_EQ(run.bridge->count_lines(kDisconnectedLine), 0u) << "never connected";
+    EXPECT_TRUE(run.status_becomes(false, false)) << "the test ended with the bridge";
+    ASSERT_EQ(run.recordings().size(), 1u);
+    EXPECT_EQ(read_file(run.recordings()[0]), "");
+}
+
 // The call-log lines from `from` on, without the aircraft-state thread's
 // requests (they fall due at times of their own).
 Lines calls_from(const Standin& standin, std::size_t from) {

@@ -23,6 +23,10 @@ inline const std::string kTestStartedLine = "[OK] Test started - Data collection
 inline const std::string kTestStoppedLine = "[OK] Test stopped - Data saved to AppData/Velmar/";
 inline const std::string kDisconnectedLine = "[CUSTOM ERROR] Disconnected from MSFS";
 inline const std::string kSessionClosedLine = "Disconnected from MSFS SimConnect";
+// With --reconnect: waiting for the simulator, and a test ended by its going away.
+inline const std::string kWaitingLine = "[BRIDGE] Waiting for MSFS - trying to connect every 5 seconds";
+inline const std::string kTestEndedLine =
+    "[CUSTOM ERROR] Test stopped - connection to MSFS ended; data saved to AppData/Velmar/";
 
 // Each command word, the lines it prints after "[DEBUG] Processing command:
 // '<word>'", and the whole call-log lines it adds (run in this order, from

@@ -4,6 +4,9 @@ velmar_add_test(faults_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults_test.cpp ${CMAKE_CURRENT_LIST_DIR}/number_format_test.cpp
     LIBS velmar_core nlohmann_json::nlohmann_json)
 target_compile_definitions(faults_tests PRIVATE VELMAR_SCHEMA_DIR="${CMAKE_SOURCE_DIR}/docs/schema")
+if(VELMAR_SANITIZE)
+    target_compile_definitions(faults_tests PRIVATE VELMAR_SANITIZED)  # resident memory is theirs to keep
+endif()
 add_dependencies(faults_tests velmar-tracker sim-standin)
 
 # 120 s in the sanitizer builds it is for, 20 s elsewhere; ctest -LE soak skips it.
