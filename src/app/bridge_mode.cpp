@@ -83,9 +83,8 @@ bool lock_data_folder(platform::FolderLock& lock, const std::string& folder) {
         case platform::FolderLock::Outcome::taken:
             return true;
         case platform::FolderLock::Outcome::held_elsewhere: {
-            const std::string holder = lock.holder_pid() != 0
-                                           ? "process " + std::to_string(lock.holder_pid())
-                                           : std::string("another bridge");
+            const std::string holder =
+                lock.holder_pid() != 0 ? "process " + std::to_string(lock.holder_pid()) : std::string("another bridge");
             platform::print_error_line("[CUSTOM ERROR] The data folder " + folder + " is in use by " + holder +
                                        ": one bridge per folder");
             return false;

@@ -36,7 +36,7 @@ struct BridgeState {
     bool connected = false;
     std::optional<bool> sim_paused;
     bool test_active = false;
-    std::optional<std::string> recording;  // full path of the open recording
+    std::optional<std::string> recording;            // full path of the open recording
     std::optional<RecordingSummary> last_recording;  // kept after the test ends
     std::uint64_t samples = 0;
     std::uint64_t test_samples = 0;

@@ -430,8 +430,8 @@ void FileBridge::poll_command_file() {
             if (error == std::errc::no_such_file_or_directory) {
                 command_file_problem_.clear();
             } else {
-                report_command_file_problem("[CUSTOM ERROR] Cannot read the command file " + command_file_path_ +
-                                            ": " + error.message());
+                report_command_file_problem("[CUSTOM ERROR] Cannot read the command file " + command_file_path_ + ": " +
+                                            error.message());
             }
             return;
         }

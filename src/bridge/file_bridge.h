@@ -109,8 +109,9 @@ private:
     std::string recording_path_;      // guarded by test_mutex_
     bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
     std::optional<RecordingSummary> last_recording_;  // guarded by test_mutex_
-    std::string command_file_problem_;  // main thread only: the last reported command file that could not be read or emptied
-    ExchangeFiles files_;             // thread-safe itself
+    std::string
+        command_file_problem_;  // main thread only: the last reported command file that could not be read or emptied
+    ExchangeFiles files_;       // thread-safe itself
     SampleCounters sample_counters_;  // counted on the dispatch thread, read on the main thread
     BridgeStateFile state_file_;      // main thread only
 

@@ -4,8 +4,8 @@
 // system when the process ends, however it ends.
 
 #include <cstdint>
-#include <system_error>
 #include <string>
+#include <system_error>
 
 namespace velmar::platform {
 
