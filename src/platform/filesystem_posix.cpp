@@ -56,15 +56,12 @@ int open_plain(const std::string& path, int flags, std::error_code& error) {
     return fd;
 }
 
-// Truncated after the check, not by O_TRUNC: a device is never truncated.
+// O_TRUNC does nothing to a pipe or device, so it may come before the check.
 std::error_code write_whole(const std::string& path, std::string_view text) {
     std::error_code error;
-    const int fd = open_plain(path, O_WRONLY | O_CREAT, error);
+    const int fd = open_plain(path, O_WRONLY | O_CREAT | O_TRUNC, error);
     if (fd < 0) {
         return error;
-    }
-    if (::ftruncate(fd, 0) != 0) {
-        error = last_error();
     }
     while (!error && !text.empty()) {
         const ssize_t count = ::write(fd, text.data(), text.size());
