@@ -1,9 +1,8 @@
-#include "platform/windows_api.h"
-
 #include <cstdlib>
 #include <mutex>
 
 #include "platform/interrupt.h"
+#include "platform/windows_api.h"
 
 namespace velmar::platform {
 

@@ -1,7 +1,6 @@
 #include <climits>
 
 #include "platform/text.h"
-
 #include "platform/windows_api.h"
 
 namespace velmar::platform {
