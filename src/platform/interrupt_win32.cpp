@@ -1,8 +1,9 @@
+#include "platform/windows_api.h"
+
 #include <cstdlib>
 #include <mutex>
 
 #include "platform/interrupt.h"
-#include "platform/windows_api.h"
 
 namespace velmar::platform {
 

@@ -1,6 +1,7 @@
 #include <climits>
 
 #include "platform/text.h"
+
 #include "platform/windows_api.h"
 
 namespace velmar::platform {
