@@ -6,7 +6,6 @@
 #include "bridge/file_bridge.h"
 #include "platform/console.h"
 #include "platform/filesystem.h"
-#include "platform/folder_lock.h"
 #include "platform/interrupt.h"
 
 namespace velmar {
@@ -73,31 +72,6 @@ public:
     StopOnInterrupt& operator=(const StopOnInterrupt&) = delete;
 };
 
-// One bridge per data folder: a second one would split the server's
-// commands with the first. False, said in one line, when another holds it.
-bool lock_data_folder(platform::FolderLock& lock, const std::string& folder) {
-    if (folder.empty()) {
-        return true;
-    }
-    switch (lock.lock(folder)) {
-        case platform::FolderLock::Outcome::taken:
-            return true;
-        case platform::FolderLock::Outcome::held_elsewhere: {
-            const std::string holder =
-                lock.holder_pid() != 0 ? "process " + std::to_string(lock.holder_pid()) : std::string("another bridge");
-            platform::print_error_line("[CUSTOM ERROR] The data folder " + folder + " is in use by " + holder +
-                                       ": one bridge per folder");
-            return false;
-        }
-        case platform::FolderLock::Outcome::failed:
-            // The folder is still usable: only a second bridge would go unnoticed.
-            platform::print_error_line("[CUSTOM ERROR] Cannot lock the data folder " + folder + ": " +
-                                       lock.error().message() + " (a second bridge there would not be noticed)");
-            return true;
-    }
-    return true;
-}
-
 }  // namespace
 
 int run_bridge_mode(const std::string& portable_directory, const BridgeOptions& options) {
@@ -111,10 +85,6 @@ int run_bridge_mode(const std::string& portable_directory, const BridgeOptions& 
         platform::install_interrupt_handler([] { interrupt_router().on_interrupt(); });
         FileBridge bridge(options);
         if (!bridge.setup_data_folder(portable_directory)) {
-            return 1;
-        }
-        platform::FolderLock folder_lock;
-        if (!lock_data_folder(folder_lock, bridge.data_folder())) {
             return 1;
         }
         bridge.install_callbacks();

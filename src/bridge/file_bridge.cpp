@@ -69,8 +69,6 @@ const std::string& FileBridge::command_file_path() const { return command_file_p
 const std::string& FileBridge::status_file_path() const { return status_file_path_; }
 const std::string& FileBridge::state_file_path() const { return state_file_path_; }
 
-const std::string& FileBridge::data_folder() const { return data_folder_; }
-
 bool FileBridge::setup_data_folder(const std::string& portable_directory) {
     std::string folder;
     if (!portable_directory.empty()) {
@@ -86,7 +84,9 @@ bool FileBridge::setup_data_folder(const std::string& portable_directory) {
         print_error_line("[CUSTOM ERROR] Cannot create the data folder " + folder + ": " + error.message());
         return false;
     }
-    data_folder_ = folder;
+    if (!folder.empty() && !lock_data_folder(folder)) {
+        return false;
+    }
     // In every mode: the aircraft is identified only once its diagnostic file
     // can be written there.
     if (const auto app_data = platform::app_data_folder(); app_data && !portable_directory.empty()) {
@@ -102,6 +102,27 @@ bool FileBridge::setup_data_folder(const std::string& portable_directory) {
         state_file_.set_path(state_file_path_, files_);
     }
     print_line("[BRIDGE] Data file: " + data_file_path_);
+    return true;
+}
+
+// A second bridge on the folder would split the server's commands with the first.
+bool FileBridge::lock_data_folder(const std::string& folder) {
+    switch (folder_lock_.lock(folder)) {
+        case platform::FolderLock::Outcome::taken:
+            return true;
+        case platform::FolderLock::Outcome::held_elsewhere: {
+            const std::int64_t holder = folder_lock_.holder_pid();
+            print_error_line("[CUSTOM ERROR] The data folder " + folder + " is in use by " +
+                             (holder != 0 ? "process " + std::to_string(holder) : std::string("another bridge")) +
+                             ": one bridge per folder");
+            return false;
+        }
+        case platform::FolderLock::Outcome::failed:
+            // The folder is still usable: only a second bridge would go unnoticed.
+            print_error_line("[CUSTOM ERROR] Cannot lock the data folder " + folder + ": " +
+                             folder_lock_.error().message() + " (a second bridge there would not be noticed)");
+            return true;
+    }
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include "bridge/bridge_state.h"
 #include "bridge/exchange_files.h"
 #include "platform/filesystem.h"
+#include "platform/folder_lock.h"
 #include "simconnect/simconnect_manager.h"
 
 namespace velmar {
@@ -38,11 +39,10 @@ public:
     FileBridge(const FileBridge&) = delete;
     FileBridge& operator=(const FileBridge&) = delete;
 
-    // False, after one line naming the folder and the reason, when the data
-    // folder cannot be made: the bridge then ends before it connects.
+    // False, after one line that says why, when the data folder cannot be
+    // made or another bridge holds it: the bridge then ends before it
+    // connects, touching none of the folder's files.
     bool setup_data_folder(const std::string& portable_directory);
-    // The folder of the exchange files; empty when they stand in the root.
-    const std::string& data_folder() const;
     void install_callbacks();
     // Connects and runs both loops until request_stop; returns at once when
     // the connection fails, unless it reconnects.
@@ -91,14 +91,16 @@ private:
     // Writes bridge_state.json when something changed or a heartbeat is due.
     void publish_state();
     void write_exchange_file(const std::string& path, std::string_view text);
+    // Takes the data folder for this bridge alone; false, said, when another holds it.
+    bool lock_data_folder(const std::string& folder);
     // Once per situation: a command file that cannot be read or emptied.
     void report_command_file_problem(std::string report);
 
     SimConnectManager simconnect_;
     std::atomic<bool> running_{false};
-    std::string last_json_;       // dispatch thread only
-    std::string data_folder_;     // set before any thread starts, read-only after
-    std::string data_file_path_;  // set before any thread starts, read-only after
+    std::string last_json_;             // dispatch thread only
+    platform::FolderLock folder_lock_;  // held for the bridge's life; main thread only
+    std::string data_file_path_;        // set before any thread starts, read-only after
     std::string command_file_path_;
     std::string status_file_path_;
     std::string state_file_path_;

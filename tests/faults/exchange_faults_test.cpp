@@ -102,6 +102,7 @@ TEST(DataFolder, ASecondBridgeEndsAndTheFirstKeepsEveryCommand) {
     EXPECT_EQ(second.error_lines(),
               Lines{"[CUSTOM ERROR] The data folder " + run.data_folder().string() + " is in use by process " +
                     std::to_string(run.bridge->pid()) + ": one bridge per folder"});
+    EXPECT_EQ(run.state()["pid"], run.bridge->pid()) << "the second one wrote the state file";
     for (int cycle = 0; cycle < 3; ++cycle) {
         ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
         ASSERT_TRUE(run.command("STOP_TEST", kTestStoppedLine));
@@ -204,44 +205,55 @@ TEST(Console, ClosedStandardHandlesTakeNothingOver) {
     EXPECT_EQ(std::count(log.begin(), log.end(), kTestStartCall), 2);
 }
 
-// A reader that reads the whole file in one read finds nothing, the old text
-// or the new, never a mix, in the default mode: across test starts and stops
-// for the status file, at a high rate for the data file.
+// A reader that reads the whole file in one read finds the old text or the
+// new, never a mix, across test starts and stops (status) at a high sample
+// rate (data): in the default mode it may find a file empty, with
+// --atomic-files never.
 TEST(TightReader, OneReadNeverFindsABrokenStatusOrDataText) {
-    BridgeRun run({.standin_arguments = {"--rate", "850"}});
-    ASSERT_TRUE(run.start_connected());
-    std::atomic<bool> reading{true};
-    std::atomic<long> reads{0}, broken{0};
-    std::string example;
-    std::mutex example_mutex;  // guards example
-    const auto reader = [&](const fs::path& file, bool status) {
-        std::vector<char> buffer(1 << 16);
-        while (reading) {
-            const int fd = ::open(file.c_str(), O_RDONLY);
-            if (fd < 0) continue;
-            const ssize_t size = ::read(fd, buffer.data(), buffer.size());
-            ::close(fd);
-            ++reads;
-            const std::string text(buffer.data(), size > 0 ? static_cast<std::size_t>(size) : 0);
-            const auto json = nlohmann::json::parse(text, nullptr, false);
-            if (!text.empty() && (status ? !json.is_object() || json.size() != 3 : !is_flight_data(text))) {
-                ++broken;
-                std::lock_guard lock(example_mutex);
-                example = text;
+    for (const bool atomic : {false, true}) {
+        SCOPED_TRACE(atomic ? "--atomic-files" : "in place");
+        BridgeRun run({.standin_arguments = {"--rate", "850"}});
+        Lines arguments{run.data_folder().string()};
+        if (atomic) arguments.push_back("--atomic-files");
+        ASSERT_TRUE(run.start(arguments).wait_for_line(kStartedLine, 20s));
+        ASSERT_TRUE(eventually([&] { return is_flight_data(read_file(run.data_file())); }));
+        std::atomic<bool> reading{true};
+        std::atomic<long> reads{0}, empty{0}, broken{0};
+        std::string example;
+        std::mutex example_mutex;  // guards example
+        const auto reader = [&](const fs::path& file, bool status) {
+            std::vector<char> buffer(1 << 16);
+            while (reading) {
+                const int fd = ::open(file.c_str(), O_RDONLY);
+                if (fd < 0) continue;
+                const ssize_t size = ::read(fd, buffer.data(), buffer.size());
+                ::close(fd);
+                ++reads;
+                const std::string text(buffer.data(), size > 0 ? static_cast<std::size_t>(size) : 0);
+                const auto json = nlohmann::json::parse(text, nullptr, false);
+                if (text.empty()) {
+                    ++empty;
+                } else if (status ? !json.is_object() || json.size() != 3 : !is_flight_data(text)) {
+                    ++broken;
+                    std::lock_guard lock(example_mutex);
+                    example = text;
+                }
             }
+        };
+        std::thread data_reader(reader, run.data_file(), false), status_reader(reader, run.status_file(), true);
+        for (int cycle = 0; cycle < 30; ++cycle) {
+            EXPECT_TRUE(run.command("START_TEST", kTestStartedLine));
+            EXPECT_TRUE(run.command("STOP_TEST", kTestStoppedLine));
         }
-    };
-    std::thread data_reader(reader, run.data_file(), false), status_reader(reader, run.status_file(), true);
-    for (int cycle = 0; cycle < 40; ++cycle) {
-        ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
-        ASSERT_TRUE(run.command("STOP_TEST", kTestStoppedLine));
+        reading = false;
+        data_reader.join();
+        status_reader.join();
+        std::printf("one-read reader, %s: %ld reads, %ld empty, %ld broken\n", atomic ? "atomic" : "in place",
+                    reads.load(), empty.load(), broken.load());
+        EXPECT_EQ(broken, 0) << example;
+        EXPECT_TRUE(!atomic || empty == 0);
+        EXPECT_TRUE(run.interrupt_cleanly());
     }
-    reading = false;
-    data_reader.join();
-    status_reader.join();
-    std::printf("one-read reader: %ld reads, %ld broken\n", reads.load(), broken.load());
-    EXPECT_EQ(broken, 0) << example;
-    EXPECT_TRUE(run.interrupt_cleanly());
 }
 
 }  // namespace
