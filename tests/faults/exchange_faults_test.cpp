@@ -187,9 +187,10 @@ TEST(StateFile, LastRecordingIsKeptAfterStopQuitAndInterrupt) {
 
 // Started with standard output and error closed, the bridge's own files and
 // connection never take their numbers: no line reaches the simulator or a
-// recording.
+// recording. A folder in the data file's place makes it print on both.
 TEST(Console, ClosedStandardHandlesTakeNothingOver) {
     BridgeRun run({.standin_arguments = {"--rate", "60"}, .wrapper = {"/bin/sh", "-c", R"(exec "$@" >&- 2>&-)", "sh"}});
+    fs::create_directories(run.data_file());
     run.start();
     ASSERT_TRUE(run.status_becomes(true, false));
     ASSERT_TRUE(run.command("START_TEST"));
