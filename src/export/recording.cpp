@@ -28,10 +28,17 @@ public:
     explicit Scanner(std::string_view text) : text_(text) {}
 
     void skip_blanks() {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r')) ++at_;
+        while (at_ < text_.size() &&
+               (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r' || text_[at_] == '\n'))
+            ++at_;
     }
     bool take(std::string_view token) {
         skip_blanks();
+        if (text_.substr(at_, token.size()) != token) return false;
+        at_ += token.size();
+        return true;
+    }
+    bool take_exactly(std::string_view token) {  // no blanks before it
         if (text_.substr(at_, token.size()) != token) return false;
         at_ += token.size();
         return true;
@@ -219,8 +226,8 @@ std::string parse_recording_line(std::string_view line, RecordedSample& sample) 
     const auto keys = flight_json_keys();
     for (std::size_t i = 0; i < keys.size(); ++i) {
         std::string& value = sample.text[i];
-        const std::string quoted = std::string("\"").append(keys[i].name).append("\"");
-        if ((i > 0 && !scan.take(",")) || !scan.take(quoted) || !scan.take(":")) {
+        if ((i > 0 && !scan.take(",")) || !scan.take("\"") || !scan.take_exactly(keys[i].name) ||
+            !scan.take_exactly("\"") || !scan.take(":")) {
             return "\"" + std::string(keys[i].name) + "\" expected at column " + std::to_string(scan.column());
         }
         bool valid = false;
@@ -279,7 +286,7 @@ std::optional<LocalTime> recording_start(std::string_view path) {
     read_digits(name.substr(9, 2), hour);
     read_digits(name.substr(11, 2), minute);
     read_digits(name.substr(13, 2), second);
-    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) return std::nullopt;
     const std::int64_t days = days_from_civil(year, month, day);
     if (civil_from_days(days).day != day) return std::nullopt;  // 31 April and the like
     return LocalTime{days * 86400 + hour * 3600 + minute * 60 + second};
