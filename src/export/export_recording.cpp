@@ -1,7 +1,6 @@
 #include "export/export_recording.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <system_error>
 
 #include "export/export_formats.h"
@@ -55,8 +54,7 @@ public:
     // Closes the file and puts it in the place of `output`.
     std::error_code keep_as(const std::string& output) {
         file_.close();
-        std::error_code error;
-        std::filesystem::rename(path_, output, error);
+        const std::error_code error = platform::rename_over(path_, output);
         if (!error) path_.clear();
         return error;
     }

@@ -137,8 +137,8 @@ private:
 
     static std::string range_text(const Range& range, int decimals, std::string_view unit) {
         if (range.empty()) return "none recorded";
-        return "minimum " + fixed(range.min, decimals) + " " + std::string(unit) + ", maximum " +
-               fixed(range.max, decimals) + " " + std::string(unit);
+        const std::string suffix = unit == "°" ? std::string(unit) : " " + std::string(unit);  // 47.5°, 120.00 kn
+        return "minimum " + fixed(range.min, decimals) + suffix + ", maximum " + fixed(range.max, decimals) + suffix;
     }
 
     // Plan view: east to the right, north up, longitude shrunk by the cosine
