@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "export/recording_time.h"
+
 namespace velmar {
 
 inline constexpr std::size_t kRecordedKeyCount = 25;
@@ -29,21 +31,6 @@ struct RecordedSample {
 // says what is wrong. Only the exact member list of a recording line is a
 // sample; blanks between tokens are allowed.
 std::string parse_recording_line(std::string_view line, RecordedSample& sample);
-
-// A moment on the recording machine's wall clock, as its file name gives it.
-struct LocalTime {
-    std::int64_t seconds = 0;  // since 1970-01-01 00:00:00 of that clock
-};
-
-// The start time of a recording from its file name (any folder before it):
-// flight_data_<YYYYmmdd_HHMMSS>[_N].json; nullopt for any other name.
-std::optional<LocalTime> recording_start(std::string_view path);
-
-// ISO 8601 without a zone, milliseconds included: "2025-03-14T09:30:05.200".
-std::string iso_time(LocalTime start, std::int64_t offset_ms);
-
-// The recording's file name without its folder.
-std::string_view file_name_of(std::string_view path);
 
 // Reads a recording line by line in constant memory. A last line that has no
 // line end and is no sample was cut short by a crash mid-write: it is
