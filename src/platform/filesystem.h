@@ -49,6 +49,11 @@ bool rewrite_file(const std::string& path, std::string_view text);
 // briefly.
 bool replace_file(const std::string& path, std::string_view text);
 
+// Gives file `from` the name `to` in one step, replacing a file of that name;
+// the reason when that fails. Where a reader holding `to` blocks it
+// (Windows), it is retried briefly.
+std::error_code rename_over(const std::string& from, const std::string& to);
+
 // Truncates a file to zero bytes (creating it when it is missing); the
 // reason when that fails.
 std::error_code empty_file(const std::string& path);

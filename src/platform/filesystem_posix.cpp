@@ -51,6 +51,13 @@ bool write_whole(const std::string& path, std::string_view text) {
 bool rewrite_file(const std::string& path, std::string_view text) { return write_whole(path, text); }
 
 // rename() replaces the name in one step; open readers keep the old file.
+std::error_code rename_over(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return {errno, std::generic_category()};
+    }
+    return {};
+}
+
 bool replace_file(const std::string& path, std::string_view text) {
     const std::string temporary = path + ".tmp";
     return write_whole(temporary, text) && ::rename(temporary.c_str(), path.c_str()) == 0;

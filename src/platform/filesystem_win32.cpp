@@ -49,26 +49,28 @@ bool rewrite_file(const std::string& path, std::string_view text) {
 
 // A reader that opened the old file without delete sharing makes the move
 // fail until it closes it; readers hold a file for a moment, so a few short
-// retries get past them. After that the old file stays and the caller's next
-// write tries again.
-bool replace_file(const std::string& path, std::string_view text) {
-    const std::string temporary = path + ".tmp";
-    if (!rewrite_file(temporary, text)) {
-        return false;
-    }
+// retries get past them. After that the old file stays.
+std::error_code rename_over(const std::string& from, const std::string& to) {
     constexpr int kAttempts = 20;
     constexpr DWORD kRetryPauseMs = 1;
+    DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
-            return true;
+        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
+            return {};
         }
-        const DWORD error = GetLastError();
+        error = GetLastError();
         if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
-            return false;
+            break;
         }
         Sleep(kRetryPauseMs);
     }
-    return false;
+    return {static_cast<int>(error), std::system_category()};
+}
+
+// The caller's next write tries again when the rename fails.
+bool replace_file(const std::string& path, std::string_view text) {
+    const std::string temporary = path + ".tmp";
+    return rewrite_file(temporary, text) && !rename_over(temporary, path);
 }
 
 // A writer holding the file without write sharing makes this fail (EACCES).
