@@ -24,7 +24,7 @@ if(WIN32)
         install(FILES ${VELMAR_SIMCONNECT_DLL} DESTINATION .)
     endif()
     install(FILES README.md DESTINATION .)
-    install(FILES docs/server-interface.md DESTINATION docs)
+    install(FILES docs/server-interface.md docs/export.md DESTINATION docs)
     install(DIRECTORY docs/schema DESTINATION docs)
     # Under examples/, not beside the program: a SimConnect.cfg in the folder the
     # program starts in sends it to another PC.
@@ -40,7 +40,7 @@ else()
         install(TARGETS sim-standin RUNTIME DESTINATION bin)
     endif()
     install(FILES README.md packaging/debian/copyright DESTINATION ${velmar_doc_dir})
-    install(FILES docs/server-interface.md docs/architecture.md DESTINATION ${velmar_doc_dir}/docs)
+    install(FILES docs/server-interface.md docs/architecture.md docs/export.md DESTINATION ${velmar_doc_dir}/docs)
     install(DIRECTORY docs/schema DESTINATION ${velmar_doc_dir}/docs)
 
     # The changelog and the manual pages, compressed as Debian expects (gzip -9n:

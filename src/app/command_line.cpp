@@ -5,6 +5,7 @@ namespace velmar {
 namespace {
 
 constexpr std::string_view kFileModeFlag = "--file-mode";
+constexpr std::string_view kExportFlag = "--export";
 
 // Options of bridge mode: exact arguments, anywhere but in the folder
 // position right after --file-mode.
@@ -41,6 +42,13 @@ CommandLine scan_command_line(const std::vector<std::string_view>& arguments) {
             }
             continue;
         }
+        if (arguments[i] == kExportFlag && !result.export_mode) {
+            result.export_mode = true;
+            for (std::string* file : {&result.export_recording, &result.export_output}) {
+                if (i + 1 < arguments.size()) *file = std::string(arguments[++i]);  // a file name, never a flag
+            }
+            continue;
+        }
         for (const BridgeFlag& flag : kBridgeFlags) {
             if (arguments[i] == flag.name) {
                 result.bridge.*flag.field = true;
@@ -66,6 +74,9 @@ std::string help_text() {
            "  velmar-tracker --atomic-files --file-mode [DIR]\n"
            "                                          bridge that replaces the data and status files whole\n"
            "                                          (temporary file, then rename) instead of in place\n"
+           "  velmar-tracker --export RECORDING OUTPUT\n"
+           "                                          writes a test recording as GPX, KML, CSV or a page\n"
+           "                                          (HTML) by the extension of OUTPUT; needs no simulator\n"
            "  velmar-tracker --help | --version\n"
            "\n"
            "Files: current_flight_data.json, simconnect_status.json, bridge_state.json and\n"
@@ -74,7 +85,8 @@ std::string help_text() {
            "recordings (flight_data_<time>.json) and aircraft_diagnostic.txt always go to the latter.\n"
            "\n"
            "Exit status: 0 after Ctrl+C, after the connectivity test, and when the bridge cannot reach\n"
-           "the simulator at start (without --reconnect); 1 when an unexpected error ends the bridge.";
+           "the simulator at start (without --reconnect); 1 when an unexpected error ends the bridge\n"
+           "or an export fails.";
 }
 
 std::string version_text() { return std::string("velmar-tracker ") + VELMAR_VERSION; }

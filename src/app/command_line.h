@@ -12,6 +12,11 @@ struct CommandLine {
     bool file_mode = false;
     std::string portable_directory;  // empty: use the application-data folder
     BridgeOptions bridge;            // --atomic-files, --reconnect
+    // --export RECORDING OUTPUT: the two arguments after it, whatever they hold
+    // (empty when missing).
+    bool export_mode = false;
+    std::string export_recording;
+    std::string export_output;
     bool help = false;
     bool version = false;
 };

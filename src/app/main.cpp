@@ -5,6 +5,7 @@
 #include "app/bridge_mode.h"
 #include "app/command_line.h"
 #include "app/simple_mode.h"
+#include "export/export_recording.h"
 #include "platform/console.h"
 #include "platform/interrupt.h"
 
@@ -26,6 +27,8 @@ int main(int argc, char** argv) {
     int status = 0;
     if (command_line.help || command_line.version) {
         velmar::platform::print_line(command_line.help ? velmar::help_text() : velmar::version_text());
+    } else if (command_line.export_mode) {
+        status = velmar::run_export_mode(command_line.export_recording, command_line.export_output);
     } else {
         status = command_line.file_mode ? velmar::run_bridge_mode(command_line.portable_directory, command_line.bridge)
                                         : velmar::run_simple_mode();

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -264,6 +265,25 @@ void format_flight_json(std::string& out, const FlightData& sample, std::int64_t
     out.append(kTypePrefix);
     append_json_string(out, sample.aircraft_type);
     out.push_back('}');
+}
+
+std::span<const FlightJsonKey> flight_json_keys() {
+    // The names come from the writer's own prefixes, so the two cannot drift apart.
+    static const auto keys = [] {
+        const auto name_of = [](std::string_view prefix) {
+            const std::size_t open = prefix.find('"') + 1;
+            return prefix.substr(open, prefix.rfind('"') - open);
+        };
+        std::vector<FlightJsonKey> list{{name_of(kTimestampPrefix), FlightJsonKind::integer}};
+        for (const auto& member : kTwoDecimalMembers) list.push_back({name_of(member.prefix), FlightJsonKind::number});
+        for (const auto& member : kFlagMembers) list.push_back({name_of(member.prefix), FlightJsonKind::flag});
+        for (const auto& member : kEightDecimalMembers)
+            list.push_back({name_of(member.prefix), FlightJsonKind::number});
+        list.push_back({name_of(kTitlePrefix), FlightJsonKind::text});
+        list.push_back({name_of(kTypePrefix), FlightJsonKind::text});
+        return list;
+    }();
+    return keys;
 }
 
 std::string flight_json(const FlightData& sample, std::int64_t timestamp_ms) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,15 @@ std::string flight_json(const FlightData& sample, std::int64_t timestamp_ms);
 
 // The status object: {"connected":..,"test_active":..,"last_update":..}.
 std::string status_json(bool connected, bool test_active, std::int64_t last_update);
+
+// The members of a sample line, in the order written, with the kind of value
+// each holds (a number may also be null: not finite).
+enum class FlightJsonKind { integer, number, flag, text };
+struct FlightJsonKey {
+    std::string_view name;
+    FlightJsonKind kind;
+};
+std::span<const FlightJsonKey> flight_json_keys();
 
 // Appends `text` as a JSON string literal, quotes included.
 void append_json_string(std::string& out, std::string_view text);

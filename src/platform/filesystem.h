@@ -60,6 +60,11 @@ std::error_code rewrite_in_place(const std::string& path, std::string_view text)
 // blocks the replace (Windows) gives an error is_blocked_by_reader accepts.
 std::error_code replace_whole(const std::string& path, std::string_view text);
 
+// Gives file `from` the name `to` in one step, replacing a file of that name;
+// the reason when that fails. Where a reader holding `to` blocks it
+// (Windows), it is retried briefly.
+std::error_code rename_over(const std::string& from, const std::string& to);
+
 // Reads up to `capacity` bytes from the start of a plain file into `buffer`
 // and sets `size`; a missing file gives std::errc::no_such_file_or_directory,
 // anything but a plain file not_a_regular_file(), without waiting on it.

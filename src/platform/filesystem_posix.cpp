@@ -85,6 +85,13 @@ std::error_code write_whole(const std::string& path, std::string_view text) {
 std::error_code rewrite_in_place(const std::string& path, std::string_view text) { return write_whole(path, text); }
 
 // rename() replaces the name in one step; open readers keep the old file.
+std::error_code rename_over(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return {errno, std::generic_category()};
+    }
+    return {};
+}
+
 std::error_code replace_whole(const std::string& path, std::string_view text) {
     const std::string temporary = path + ".tmp";
     if (std::error_code error = write_whole(temporary, text)) {

@@ -126,6 +126,26 @@ std::error_code replace_whole(const std::string& path, std::string_view text) {
     return system_error(error);
 }
 
+// A reader that opened the old file without delete sharing makes the move
+// fail until it closes it; readers hold a file for a moment, so a few short
+// retries get past them. After that the old file stays.
+std::error_code rename_over(const std::string& from, const std::string& to) {
+    constexpr int kAttempts = 20;
+    constexpr DWORD kRetryPauseMs = 1;
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
+            return {};
+        }
+        error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+            break;
+        }
+        Sleep(kRetryPauseMs);
+    }
+    return {static_cast<int>(error), std::system_category()};
+}
+
 std::error_code read_head(const std::string& path, char* buffer, std::size_t capacity, std::size_t& size) {
     size = 0;
     std::error_code error;

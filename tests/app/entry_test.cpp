@@ -90,6 +90,26 @@ TEST(ScanCommandLine, AtomicFilesAnywhereButInTheFolderPosition) {
     }
 }
 
+TEST(ScanCommandLine, ExportTakesTheTwoArgumentsAfterIt) {
+    const std::tuple<std::vector<std::string_view>, bool, const char*, const char*, const char*> rows[] = {
+        // the arguments, export mode, its recording and output, the portable directory (null: not bridge mode)
+        {{"--export", "r.json", "o.gpx"}, true, "r.json", "o.gpx", nullptr},
+        {{"--export", "--help", "--file-mode", "--export"}, true, "--help", "--file-mode", nullptr},
+        {{"--reconnect", "--export", "r.json"}, true, "r.json", "", nullptr},
+        {{"--file-mode", "--export", "--export", "a", "b"}, true, "a", "b", "--export"},
+        {{"--export=r.json", "--EXPORT", "-export", "r", "o"}, false, "", "", nullptr},
+    };
+    for (const auto& [arguments, export_mode, recording, output, directory] : rows) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const CommandLine result = scan_command_line(arguments);
+        EXPECT_EQ(result.export_mode, export_mode);
+        EXPECT_EQ(result.export_recording, recording);
+        EXPECT_EQ(result.export_output, output);
+        EXPECT_EQ(result.portable_directory, directory ? directory : "");
+        EXPECT_EQ(result.help, false);
+    }
+}
+
 // The console's blocks, byte for byte.
 const std::string kHeader =
     "MSFS Velmar Tracker - Simple Version\n====================================\nVersion: 0.0.1\n\n"
@@ -142,7 +162,8 @@ TEST(Entry, HelpAndVersionPrintAndExitZero) {
         } else {
             ASSERT_FALSE(lines.empty());
             EXPECT_EQ(lines.front(), "Usage:");
-            for (const char* mentioned : {"--file-mode [DIR]", "--reconnect", "--version", "APPDATA", "Exit status"}) {
+            for (const char* mentioned : {"--file-mode [DIR]", "--reconnect", "--export RECORDING OUTPUT", "--version",
+                                          "APPDATA", "Exit status"}) {
                 EXPECT_NE(tracker.output().find(mentioned), std::string::npos) << mentioned;
             }
         }

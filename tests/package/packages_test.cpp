@@ -67,7 +67,7 @@ TEST(Packages, EachHoldsTheProgramsAndDocumentationWhereUsersLookForThem) {
          "dpkg-deb --fsys-tarfile \"$0\" | tar -t",
          "./usr/",
          {"bin/velmar-tracker", "bin/sim-standin", doc + "README.md", doc + "copyright", doc + "changelog.gz",
-          doc + "docs/server-interface.md", doc + "docs/schema/flight-data.schema.json",
+          doc + "docs/server-interface.md", doc + "docs/export.md", doc + "docs/schema/flight-data.schema.json",
           doc + "docs/schema/status.schema.json", "share/man/man1/velmar-tracker.1.gz",
           "share/man/man1/sim-standin.1.gz"}},
         {".tar.gz",
@@ -78,8 +78,8 @@ TEST(Packages, EachHoldsTheProgramsAndDocumentationWhereUsersLookForThem) {
         {"-win64.zip",
          "unzip -Z1 \"$0\"",
          kZipFolder + "/",
-         {"velmar-tracker.exe", "README.md", "docs/server-interface.md", "docs/schema/flight-data.schema.json",
-          "docs/schema/status.schema.json", "examples/SimConnect.cfg"}},
+         {"velmar-tracker.exe", "README.md", "docs/server-interface.md", "docs/export.md",
+          "docs/schema/flight-data.schema.json", "docs/schema/status.schema.json", "examples/SimConnect.cfg"}},
     };
     for (const Row& row : rows) {
         const fs::path package = package_file(row.suffix);

@@ -2,7 +2,7 @@
 // Wine against a native sim-standin: its files under Wine's APPDATA, Windows
 // paths on its console, a command taken, a recording in CR LF lines, the
 // state file (replaced whole through MoveFileEx) beating and naming it;
-// the simulator's named pipe as the way in.
+// the simulator's named pipe as the way in; an export of the recording.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -121,6 +121,21 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     const Lines calls = standin.log_lines();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");
+
+    // Its export of the CR LF recording, by Windows paths, is the native one's
+    // byte for byte; the second replaces the first (MoveFileEx).
+    const fs::path native = folder / "native.csv";
+    for (int run = 0; run < 2; ++run) {
+        test::Process exporter({VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE, "--export",
+                                windows_folder + "\\" + recording.filename().string(),
+                                windows_folder + "\\flight.csv"});
+        EXPECT_EQ(exporter.wait(kWineStartTimeout), 0) << exporter.error_output();
+    }
+    EXPECT_EQ(test::Process({test::bin_path("velmar-tracker"), "--export", recording.string(), native.string()}).wait(),
+              0);
+    EXPECT_EQ(file_or_empty(folder / "flight.csv"), test::read_file(native));
+    fs::remove(folder / "flight.csv");
+    fs::remove(native);
 }
 
 // With --reconnect the simulator quits during a test: the test ends with its
