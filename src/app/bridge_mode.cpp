@@ -84,7 +84,9 @@ int run_bridge_mode(const std::string& portable_directory, const BridgeOptions& 
         // writer too) inherits the routing of the interrupt signals.
         platform::install_interrupt_handler([] { interrupt_router().on_interrupt(); });
         FileBridge bridge(options);
-        bridge.setup_data_folder(portable_directory);
+        if (!bridge.setup_data_folder(portable_directory)) {
+            return 1;
+        }
         bridge.install_callbacks();
         StopOnInterrupt stop_on_interrupt(bridge);
         bridge.run();

@@ -18,6 +18,7 @@ constexpr std::chrono::seconds kConsoleDrainLimit{2};
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmar::platform::open_closed_standard_handles();  // before anything opens a file or a connection
     std::vector<std::string_view> arguments;
     for (int i = 1; i < argc; ++i) {
         arguments.emplace_back(argv[i]);

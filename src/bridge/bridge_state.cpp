@@ -79,6 +79,20 @@ std::string last_command_json(const std::optional<LastCommand>& command) {
         .finish();
 }
 
+std::string last_error_json(const std::optional<WriteError>& error) {
+    if (!error) {
+        return "null";
+    }
+    return JsonObject().text("file", error->file).text("reason", error->reason).integer("at", error->at).finish();
+}
+
+std::string last_recording_json(const std::optional<RecordingSummary>& recording) {
+    if (!recording) {
+        return "null";
+    }
+    return JsonObject().text("path", recording->path).integer("lines", recording->lines).finish();
+}
+
 }  // namespace
 
 std::string bridge_state_json(const BridgeState& state) {
@@ -90,17 +104,23 @@ std::string bridge_state_json(const BridgeState& state) {
         .flag("sim_paused", state.sim_paused)
         .flag("test_active", state.test_active)
         .text("recording", state.recording)
+        .raw("last_recording", last_recording_json(state.last_recording))
         .integer("samples", state.samples)
         .integer("test_samples", state.test_samples)
         .text("aircraft_title", state.aircraft_title)
         .text("aircraft_type", state.aircraft_type)
         .raw("last_command", last_command_json(state.last_command))
+        .integer("write_errors", state.write_errors)
+        .raw("last_error", last_error_json(state.last_error))
         .finish();
 }
 
 BridgeStateFile::BridgeStateFile() : pid_(platform::process_id()), started_at_(platform::wall_clock_seconds()) {}
 
-void BridgeStateFile::set_path(std::string path) { path_ = std::move(path); }
+void BridgeStateFile::set_path(std::string path, ExchangeFiles& files) {
+    path_ = std::move(path);
+    files_ = &files;
+}
 
 void BridgeStateFile::note_command(std::string_view word, CommandResult result, std::int32_t hresult) {
     last_command_ = LastCommand{++commands_taken_, std::string(word), result, hresult, platform::wall_clock_seconds()};
@@ -113,8 +133,11 @@ void BridgeStateFile::publish(BridgeState state) {
     state.pid = pid_;
     state.started_at = started_at_;
     state.last_command = last_command_;
+    state.last_error = files_->last_error();
+    // The counters change with every sample: a heartbeat shows them.
     const std::uint64_t samples = std::exchange(state.samples, 0);
     const std::uint64_t test_samples = std::exchange(state.test_samples, 0);
+    const std::uint64_t recorded = state.last_recording ? std::exchange(state.last_recording->lines, 0) : 0;
     std::string key = bridge_state_json(state);
     const auto now = std::chrono::steady_clock::now();
     if (written_ && key == last_written_key_ && now - last_write_ < kHeartbeat) {
@@ -123,8 +146,11 @@ void BridgeStateFile::publish(BridgeState state) {
     state.alive_at = platform::wall_clock_seconds();
     state.samples = samples;
     state.test_samples = test_samples;
-    // A failed write is tried again at the next heartbeat; nothing else depends on it.
-    platform::replace_file(path_, bridge_state_json(state));
+    if (state.last_recording) {
+        state.last_recording->lines = recorded;
+    }
+    state.write_errors = files_->write_errors();
+    files_->write(path_, bridge_state_json(state), ExchangeFiles::Method::replace);
     last_written_key_ = std::move(key);
     last_write_ = now;
     written_ = true;

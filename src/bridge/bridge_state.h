@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/exchange_files.h"
+
 namespace velmar {
 
 // How a command from the command file ended.
@@ -20,6 +22,12 @@ struct LastCommand {
     std::int64_t at = 0;       // wall-clock seconds
 };
 
+// The most recent recording: its full path and the lines appended to it.
+struct RecordingSummary {
+    std::string path;
+    std::uint64_t lines = 0;
+};
+
 // What bridge_state.json tells a server.
 struct BridgeState {
     std::int64_t pid = 0;
@@ -28,12 +36,15 @@ struct BridgeState {
     bool connected = false;
     std::optional<bool> sim_paused;
     bool test_active = false;
-    std::optional<std::string> recording;  // full path of the open recording
+    std::optional<std::string> recording;            // full path of the open recording
+    std::optional<RecordingSummary> last_recording;  // kept after the test ends
     std::uint64_t samples = 0;
     std::uint64_t test_samples = 0;
     std::string aircraft_title;
     std::string aircraft_type;
     std::optional<LastCommand> last_command;
+    std::uint64_t write_errors = 0;  // failed writes since start
+    std::optional<WriteError> last_error;
 };
 
 // One line of JSON, members in the order of the fields above.
@@ -72,18 +83,20 @@ public:
     static constexpr auto kHeartbeat = std::chrono::seconds(1);
 
     BridgeStateFile();
-    void set_path(std::string path);
+    // Written through `files`, which also counts the failed writes it shows.
+    void set_path(std::string path, ExchangeFiles& files);
 
     // Counts a taken command; the next publish shows it.
     void note_command(std::string_view word, CommandResult result, std::int32_t hresult);
 
-    // Fills in what this object keeps (pid, start, last command, alive_at) and
-    // writes the file when anything but the counters differs from the last
-    // write, or when a heartbeat has passed since it.
+    // Fills in what this object keeps (pid, start, last command, alive_at, the
+    // write errors) and writes the file when anything but the counters differs
+    // from the last write, or when a heartbeat has passed since it.
     void publish(BridgeState state);
 
 private:
     std::string path_;
+    ExchangeFiles* files_ = nullptr;
     std::int64_t pid_;
     std::int64_t started_at_;
     std::optional<LastCommand> last_command_;

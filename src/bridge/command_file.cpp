@@ -5,6 +5,9 @@
 namespace velmar {
 
 std::string first_command_line(std::string_view head) {
+    if (head.starts_with(kByteOrderMark)) {
+        head.remove_prefix(kByteOrderMark.size());
+    }
     std::string_view line = head.substr(0, head.find('\n'));
     if (line.size() < head.size() && !line.empty() && line.back() == '\r') {
         line.remove_suffix(1);  // ended by CR LF

@@ -37,15 +37,6 @@ constexpr std::string_view kRecordingPrefix = "flight_data_";
 constexpr std::string_view kRecordingExtension = ".json";
 constexpr const char* kRecordingTimePattern = "%Y%m%d_%H%M%S";
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// The C library's files: on Windows fopen opens deny-none, so the server may
-// hold the same file open meanwhile.
-FileHandle open_file(const std::string& path, const char* mode) { return FileHandle(std::fopen(path.c_str(), mode)); }
-
 // Tried in turn when a recording name is taken: <name>_2, <name>_3, ...
 constexpr int kMaxRecordingSuffix = 10000;
 
@@ -78,7 +69,7 @@ const std::string& FileBridge::command_file_path() const { return command_file_p
 const std::string& FileBridge::status_file_path() const { return status_file_path_; }
 const std::string& FileBridge::state_file_path() const { return state_file_path_; }
 
-void FileBridge::setup_data_folder(const std::string& portable_directory) {
+bool FileBridge::setup_data_folder(const std::string& portable_directory) {
     std::string folder;
     if (!portable_directory.empty()) {
         folder = portable_directory;
@@ -88,7 +79,14 @@ void FileBridge::setup_data_folder(const std::string& portable_directory) {
         print_line("[LEGACY] Using APPDATA directory: " + folder);
         platform::create_directories(folder);  // a fresh account has no ~/.local/share yet
     }
-    platform::create_directory(folder);
+    // Without its folder the bridge could write nothing: it says so and ends.
+    if (const std::error_code error = folder.empty() ? std::error_code() : platform::make_directory(folder)) {
+        print_error_line("[CUSTOM ERROR] Cannot create the data folder " + folder + ": " + error.message());
+        return false;
+    }
+    if (!folder.empty() && !lock_data_folder(folder)) {
+        return false;
+    }
     // In every mode: the aircraft is identified only once its diagnostic file
     // can be written there.
     if (const auto app_data = platform::app_data_folder(); app_data && !portable_directory.empty()) {
@@ -101,9 +99,31 @@ void FileBridge::setup_data_folder(const std::string& portable_directory) {
     // Without any folder the other files stand in the root directory, as they
     // always have; a file nobody asked for does not join them there.
     if (!folder.empty()) {
-        state_file_.set_path(state_file_path_);
+        state_file_.set_path(state_file_path_, files_);
     }
     print_line("[BRIDGE] Data file: " + data_file_path_);
+    return true;
+}
+
+// A second bridge on the folder would split the server's commands with the first.
+bool FileBridge::lock_data_folder(const std::string& folder) {
+    switch (folder_lock_.lock(folder)) {
+        case platform::FolderLock::Outcome::taken:
+            return true;
+        case platform::FolderLock::Outcome::held_elsewhere: {
+            const std::int64_t holder = folder_lock_.holder_pid();
+            print_error_line("[CUSTOM ERROR] The data folder " + folder + " is in use by " +
+                             (holder != 0 ? "process " + std::to_string(holder) : std::string("another bridge")) +
+                             ": one bridge per folder");
+            return false;
+        }
+        case platform::FolderLock::Outcome::failed:
+            // The folder is still usable: only a second bridge would go unnoticed.
+            print_error_line("[CUSTOM ERROR] Cannot lock the data folder " + folder + ": " +
+                             folder_lock_.error().message() + " (a second bridge there would not be noticed)");
+            return true;
+    }
+    return true;
 }
 
 void FileBridge::install_callbacks() {
@@ -223,6 +243,7 @@ void FileBridge::command_loop() {
     while (running_) {
         close_session_after_quit();
         reconnect_when_due();
+        files_.retry_pending();
         poll_command_file();
         publish_state();
         sleep_for(kCommandPollInterval);
@@ -265,6 +286,7 @@ BridgeState FileBridge::current_state() {
         if (recording_.is_open()) {
             state.recording = recording_path_;
         }
+        state.last_recording = last_recording_;
     }
     state.samples = sample_counters_.samples();
     state.test_samples = sample_counters_.test_samples();
@@ -276,12 +298,8 @@ BridgeState FileBridge::current_state() {
 
 void FileBridge::publish_state() { state_file_.publish(current_state()); }
 
-void FileBridge::write_exchange_file(const std::string& path, std::string_view text) const {
-    if (options_.atomic_files) {
-        platform::replace_file(path, text);
-    } else {
-        platform::rewrite_file(path, text);
-    }
+void FileBridge::write_exchange_file(const std::string& path, std::string_view text) {
+    files_.write(path, text, options_.atomic_files ? ExchangeFiles::Method::replace : ExchangeFiles::Method::in_place);
 }
 
 void FileBridge::write_flight_data(const FlightData& sample) {
@@ -323,6 +341,7 @@ void FileBridge::write_flight_data(const FlightData& sample) {
                      " (the line was cut back; later samples are appended once there is room)";
         } else if (!error) {
             recording_failing_ = false;
+            ++last_recording_->lines;  // open, so there is one
         }
     }
     if (!report.empty()) {
@@ -352,16 +371,16 @@ void FileBridge::write_status_file(bool connected) {
     }
 }
 
-std::string FileBridge::open_recording() {
+bool FileBridge::open_recording() {
     recording_.close();
     recording_path_.clear();
     recording_failing_ = false;
     const auto app_data = platform::app_data_folder();
     if (!app_data) {
-        return {};  // no app-data folder: tests run unrecorded, as documented
+        return true;  // no app-data folder: tests run unrecorded, as documented
     }
     const std::string folder = platform::join_path(*app_data, kAppFolderName);
-    platform::create_directories(folder);
+    platform::create_directories(folder);  // a missing one shows as the recording's failure
     std::string base = platform::join_path(folder, kRecordingPrefix);
     base += platform::format_local_time(platform::wall_clock_seconds(), kRecordingTimePattern);
     // Created exclusively: another bridge sharing the folder may take a name
@@ -376,27 +395,31 @@ std::string FileBridge::open_recording() {
         error = recording_.create_new(path);
         if (error != std::errc::file_exists) {
             if (!error) {
+                last_recording_ = RecordingSummary{path, 0};
                 recording_path_ = std::move(path);
-                return {};
+                return true;
             }
-            return "[CUSTOM ERROR] Failed to create recording " + path + ": " + error.message();
+            files_.note(path, error);
+            return false;
         }
     }
-    return "[CUSTOM ERROR] Failed to create recording " + base + "_N" + std::string(kRecordingExtension) + ": " +
-           error.message();
+    files_.note(base + "_N" + std::string(kRecordingExtension), error);
+    return false;
 }
 
 bool FileBridge::start_test() {
-    std::string report;
+    bool recording = false;
     {
         std::lock_guard lock(test_mutex_);
-        test_active_ = true;
+        recording = open_recording();  // a second start ends the current recording whole
+        test_active_ = recording;
         test_start_ = monotonic_now_nanoseconds();
         sample_counters_.start_test();
-        report = open_recording();  // a second start ends the current recording whole
     }
-    if (!report.empty()) {
-        print_error_line(report);
+    if (!recording) {
+        // Nothing could be recorded: no test runs, and the status says so.
+        write_status_file(simconnect_.is_connected());
+        return false;
     }
     const bool collecting = simconnect_.start_data_collection();
     write_status_file(simconnect_.is_connected());
@@ -420,20 +443,22 @@ void FileBridge::stop_test() {
 
 void FileBridge::poll_command_file() {
     try {
-        std::string line;
-        {
-            // Binary, so CR LF is handled alike everywhere and no byte ends the read early.
-            const FileHandle file = open_file(command_file_path_, "rb");
-            if (!file) {
-                untaken_command_.clear();
-                return;
+        // Bytes as they are, so CR LF is handled alike everywhere; a pipe or
+        // device in the file's place is never waited on.
+        char head[kCommandReadBytes];
+        std::size_t size = 0;
+        if (const std::error_code error = platform::read_head(command_file_path_, head, sizeof head, size)) {
+            if (error == std::errc::no_such_file_or_directory) {
+                command_file_problem_.clear();
+            } else {
+                report_command_file_problem("[CUSTOM ERROR] Cannot read the command file " + command_file_path_ + ": " +
+                                            error.message());
             }
-            char head[kCommandReadBytes];
-            const std::size_t size = std::fread(head, 1, sizeof head, file.get());
-            line = first_command_line(std::string_view(head, size));
+            return;
         }
+        const std::string line = first_command_line(std::string_view(head, size));
         if (line.empty()) {
-            untaken_command_.clear();
+            command_file_problem_.clear();
             print_line("[DEBUG] Command file empty");
             return;
         }
@@ -452,16 +477,20 @@ bool FileBridge::take_command(const std::string& line) {
     // would otherwise run again at every poll.
     const std::error_code error = platform::empty_file(command_file_path_);
     if (!error) {
-        untaken_command_.clear();
+        command_file_problem_.clear();
         return true;
     }
-    std::string report = "[CUSTOM ERROR] Cannot empty the command file " + command_file_path_ + " (" + error.message() +
-                         "): '" + printable_command(line) + "' is not carried out until the bridge can empty it";
-    if (report != untaken_command_) {
-        print_error_line(report);
-        untaken_command_ = std::move(report);
-    }
+    report_command_file_problem("[CUSTOM ERROR] Cannot empty the command file " + command_file_path_ + " (" +
+                                error.message() + "): '" + printable_command(line) +
+                                "' is not carried out until the bridge can empty it");
     return false;
+}
+
+void FileBridge::report_command_file_problem(std::string report) {
+    if (report != command_file_problem_) {
+        print_error_line(report);
+        command_file_problem_ = std::move(report);
+    }
 }
 
 void FileBridge::process_command(const std::string& line) {

@@ -5,11 +5,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "bridge/bridge_state.h"
+#include "bridge/exchange_files.h"
 #include "platform/filesystem.h"
+#include "platform/folder_lock.h"
 #include "simconnect/simconnect_manager.h"
 
 namespace velmar {
@@ -36,7 +39,10 @@ public:
     FileBridge(const FileBridge&) = delete;
     FileBridge& operator=(const FileBridge&) = delete;
 
-    void setup_data_folder(const std::string& portable_directory);
+    // False, after one line that says why, when the data folder cannot be
+    // made or another bridge holds it: the bridge then ends before it
+    // connects, touching none of the folder's files.
+    bool setup_data_folder(const std::string& portable_directory);
     void install_callbacks();
     // Connects and runs both loops until request_stop; returns at once when
     // the connection fails, unless it reconnects.
@@ -64,9 +70,10 @@ private:
     // Takes the command off the file by emptying it; false (reported once per
     // situation) when the file cannot be emptied.
     bool take_command(const std::string& line);
-    // Opens a new recording in the app-data folder under test_mutex_; the
-    // reason when there is none.
-    std::string open_recording();
+    // Opens a new recording in the app-data folder under test_mutex_; false,
+    // reported, when it cannot be created (true without an app-data folder:
+    // tests then run unrecorded).
+    bool open_recording();
     void dispatch_loop();
     void command_loop();
     // Blocks for `duration` on the monotonic clock; only a stop request ends it early.
@@ -83,12 +90,17 @@ private:
     BridgeState current_state();
     // Writes bridge_state.json when something changed or a heartbeat is due.
     void publish_state();
-    void write_exchange_file(const std::string& path, std::string_view text) const;
+    void write_exchange_file(const std::string& path, std::string_view text);
+    // Takes the data folder for this bridge alone; false, said, when another holds it.
+    bool lock_data_folder(const std::string& folder);
+    // Once per situation: a command file that cannot be read or emptied.
+    void report_command_file_problem(std::string report);
 
     SimConnectManager simconnect_;
     std::atomic<bool> running_{false};
-    std::string last_json_;       // dispatch thread only
-    std::string data_file_path_;  // set before any thread starts, read-only after
+    std::string last_json_;             // dispatch thread only
+    platform::FolderLock folder_lock_;  // held for the bridge's life; main thread only
+    std::string data_file_path_;        // set before any thread starts, read-only after
     std::string command_file_path_;
     std::string status_file_path_;
     std::string state_file_path_;
@@ -98,11 +110,15 @@ private:
     platform::AppendFile recording_;  // guarded by test_mutex_
     std::string recording_path_;      // guarded by test_mutex_
     bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
-    std::string untaken_command_;     // main thread only: the last reported command file that could not be emptied
+    std::optional<RecordingSummary> last_recording_;  // guarded by test_mutex_
+    std::string
+        command_file_problem_;  // main thread only: the last reported command file that could not be read or emptied
+    ExchangeFiles files_;       // thread-safe itself
     SampleCounters sample_counters_;  // counted on the dispatch thread, read on the main thread
     BridgeStateFile state_file_;      // main thread only
 
-    std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_
+    std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_,
+                             // last_recording_
     std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_
     std::condition_variable stop_wakeup_;
     bool stop_requested_ = false;

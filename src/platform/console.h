@@ -19,6 +19,12 @@ void print_error_line(std::string_view text);
 // the console did not take them in time (the caller then leaves without them).
 bool drain_console(std::chrono::milliseconds limit);
 
+// At start, before anything is opened: a closed standard input, output or
+// error is opened on the null device, so no file or connection opened later
+// takes its number and receives the console's lines. (Windows needs nothing:
+// a standard handle that is not valid is simply not written to.)
+void open_closed_standard_handles();
+
 // A broken pipe on standard output (its reader went away) fails the writes
 // instead of ending the process: the bridge's real outputs are its files.
 void ignore_broken_pipe_signal();

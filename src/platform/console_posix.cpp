@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -190,6 +191,20 @@ int read_key() {
     const int code = tcgetattr(STDIN_FILENO, &original) == 0 ? read_key_from_terminal(STDIN_FILENO, original)
                                                              : read_byte(STDIN_FILENO);
     return code < 0 ? kEscapeKey : code;
+}
+
+void open_closed_standard_handles() {
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
+            continue;
+        }
+        // The lowest free number is this one, as the lower ones are open by now.
+        const int null_device = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null_device >= 0 && null_device != fd) {
+            dup2(null_device, fd);
+            close(null_device);
+        }
+    }
 }
 
 }  // namespace velmar::platform

@@ -32,6 +32,8 @@ bool start_writer_thread(void (*body)()) {
 
 void ignore_broken_pipe_signal() {}
 
+void open_closed_standard_handles() {}
+
 int read_key() {
     // _getch fails at once when the process has no console; a caller that
     // waits for the user then reads ESC instead of spinning.

@@ -13,6 +13,23 @@ std::string join_path(std::string_view folder, std::string_view name) {
     return path;
 }
 
+namespace {
+
+class ExchangeFileCategory : public std::error_category {
+public:
+    const char* name() const noexcept override { return "exchange file"; }
+    std::string message(int) const override { return "not a plain file (a pipe, device or socket)"; }
+};
+
+}  // namespace
+
+std::error_code not_a_regular_file() {
+    static const ExchangeFileCategory category;
+    return {1, category};
+}
+
+bool is_blocked_by_reader(const std::error_code& error) { return error == std::errc::device_or_resource_busy; }
+
 bool create_directories(const std::string& path) {
     // Each level in turn, so no conversion of the narrow path is needed.
     for (std::size_t end = path.find_first_of("/\\", 1); end != std::string::npos;

@@ -30,6 +30,18 @@ bool is_directory(const std::string& path);
 // is a folder afterwards.
 bool create_directories(const std::string& path);
 
+// Makes `path` a folder: nothing when it is one already or was created, else
+// the reason (its parent missing, a file in its place, no right to create it).
+std::error_code make_directory(const std::string& path);
+
+// The reason given for an exchange file that is not a plain file (a pipe, a
+// device, a socket): such a file is never opened in a way that can block.
+std::error_code not_a_regular_file();
+
+// A replace that a reader holding the old file blocks (Windows): it lands once
+// the reader lets go, so the caller tries again later.
+bool is_blocked_by_reader(const std::error_code& error);
+
 // Opens a file for writing in text mode with shared access, so that other
 // processes may read and write it meanwhile. `mode` is added to std::ios::out.
 std::ofstream open_shared_output(const std::string& path, std::ios::openmode mode);
@@ -37,24 +49,28 @@ std::ofstream open_shared_output(const std::string& path, std::ios::openmode mod
 // Opens a file for reading in text mode with shared access.
 std::ifstream open_shared_input(const std::string& path);
 
-// Rewrites a file in place with shared access: create or truncate, write,
-// close. Returns false when any step fails. The per-sample path, so it costs
-// no more than the system calls themselves.
-bool rewrite_file(const std::string& path, std::string_view text);
+// Rewrites a plain file in place with shared access: create or truncate,
+// one write, close; the reason when any step fails. The per-sample path, so
+// it costs no more than the system calls themselves.
+std::error_code rewrite_in_place(const std::string& path, std::string_view text);
 
-// Replaces a file whole: the text goes to `path` + ".tmp", which then takes
-// the file's place, so a reader finds the old text or the new, never a part.
-// Returns false when any step fails; the old file then stays as it was. Where
-// a reader holding the old file blocks the replace (Windows), it is retried
-// briefly.
-bool replace_file(const std::string& path, std::string_view text);
+// Replaces a plain file whole: the text goes to `path` + ".tmp", which then
+// takes the file's place, so a reader finds the old text or the new, never a
+// part. On failure the old file stays as it was. Never waits: a reader that
+// blocks the replace (Windows) gives an error is_blocked_by_reader accepts.
+std::error_code replace_whole(const std::string& path, std::string_view text);
 
 // Gives file `from` the name `to` in one step, replacing a file of that name;
 // the reason when that fails. Where a reader holding `to` blocks it
 // (Windows), it is retried briefly.
 std::error_code rename_over(const std::string& from, const std::string& to);
 
-// Truncates a file to zero bytes (creating it when it is missing); the
+// Reads up to `capacity` bytes from the start of a plain file into `buffer`
+// and sets `size`; a missing file gives std::errc::no_such_file_or_directory,
+// anything but a plain file not_a_regular_file(), without waiting on it.
+std::error_code read_head(const std::string& path, char* buffer, std::size_t capacity, std::size_t& size);
+
+// Truncates a plain file to zero bytes (creating it when it is missing); the
 // reason when that fails.
 std::error_code empty_file(const std::string& path);
 

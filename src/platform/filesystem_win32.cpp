@@ -38,13 +38,92 @@ std::ifstream open_shared_input(const std::string& path) {
 #endif
 }
 
-bool rewrite_file(const std::string& path, std::string_view text) {
-    std::FILE* file = _fsopen(path.c_str(), "w", _SH_DENYNO);
-    if (file == nullptr) {
-        return false;
+std::error_code make_directory(const std::string& path) {
+    if (CreateDirectoryA(path.c_str(), nullptr) != 0) {
+        return {};
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && written;
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) {
+        return is_directory(path) ? std::error_code() : std::make_error_code(std::errc::not_a_directory);
+    }
+    return {static_cast<int>(error), std::system_category()};
+}
+
+namespace {
+
+std::error_code system_error(DWORD error) { return {static_cast<int>(error), std::system_category()}; }
+
+// Shared for reading, writing and deleting, so the server may do all three
+// meanwhile; a pipe or device in the file's place is refused.
+HANDLE open_plain(const std::string& path, DWORD access, DWORD disposition, std::error_code& error) {
+    if (is_directory(path)) {
+        error = std::make_error_code(std::errc::is_a_directory);
+        return INVALID_HANDLE_VALUE;
+    }
+    const HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = system_error(GetLastError());
+        return file;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        error = not_a_regular_file();
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+std::error_code write_whole(const std::string& path, std::string_view text) {
+    std::error_code error;
+    const HANDLE file = open_plain(path, GENERIC_WRITE, OPEN_ALWAYS, error);
+    if (file == INVALID_HANDLE_VALUE) {
+        return error;
+    }
+    DWORD written = 0;
+    if (!SetEndOfFile(file) ||
+        (!text.empty() && (!WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+                           written != text.size()))) {
+        error = system_error(GetLastError());
+    }
+    if (!CloseHandle(file) && !error) {
+        error = system_error(GetLastError());
+    }
+    return error;
+}
+
+// Whether a reader holding `path` without delete sharing is what refuses the
+// replace; access denied for any other reason is a real permission problem.
+bool held_by_reader(const std::string& path) {
+    const HANDLE probe = CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return true;  // deletable: the refusal was a passing one
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+}  // namespace
+
+std::error_code rewrite_in_place(const std::string& path, std::string_view text) { return write_whole(path, text); }
+
+// One try, no waiting: a reader that opened the old file without delete
+// sharing makes the move fail until it closes it; the caller tries again.
+std::error_code replace_whole(const std::string& path, std::string_view text) {
+    const std::string temporary = path + ".tmp";
+    if (std::error_code error = write_whole(temporary, text)) {
+        return error;
+    }
+    if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
+        return {};
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+        (error == ERROR_ACCESS_DENIED && held_by_reader(path))) {
+        return std::make_error_code(std::errc::device_or_resource_busy);
+    }
+    return system_error(error);
 }
 
 // A reader that opened the old file without delete sharing makes the move
@@ -67,20 +146,45 @@ std::error_code rename_over(const std::string& from, const std::string& to) {
     return {static_cast<int>(error), std::system_category()};
 }
 
-// The caller's next write tries again when the rename fails.
-bool replace_file(const std::string& path, std::string_view text) {
-    const std::string temporary = path + ".tmp";
-    return rewrite_file(temporary, text) && !rename_over(temporary, path);
+std::error_code read_head(const std::string& path, char* buffer, std::size_t capacity, std::size_t& size) {
+    size = 0;
+    std::error_code error;
+    const HANDLE file = open_plain(path, GENERIC_READ, OPEN_EXISTING, error);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = static_cast<DWORD>(error.value());
+        if (error.category() == std::system_category() &&
+            (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)) {
+            return std::make_error_code(std::errc::no_such_file_or_directory);
+        }
+        return error;
+    }
+    while (size < capacity) {
+        DWORD count = 0;
+        if (!ReadFile(file, buffer + size, static_cast<DWORD>(capacity - size), &count, nullptr)) {
+            error = system_error(GetLastError());
+            break;
+        }
+        if (count == 0) {
+            break;
+        }
+        size += count;
+    }
+    CloseHandle(file);
+    return error;
 }
 
-// A writer holding the file without write sharing makes this fail (EACCES).
+// A writer holding the file without write sharing makes this fail.
 std::error_code empty_file(const std::string& path) {
-    std::FILE* file = _fsopen(path.c_str(), "w", _SH_DENYNO);
-    if (file == nullptr) {
-        return {errno, std::generic_category()};
+    std::error_code error;
+    const HANDLE file = open_plain(path, GENERIC_WRITE, OPEN_ALWAYS, error);
+    if (file == INVALID_HANDLE_VALUE) {
+        return error;
     }
-    std::fclose(file);
-    return {};
+    if (!SetEndOfFile(file)) {
+        error = system_error(GetLastError());
+    }
+    CloseHandle(file);
+    return error;
 }
 
 // Binary: the caller writes its own line ends. _O_EXCL is CREATE_NEW.

@@ -74,19 +74,29 @@ inline std::string replace_ill_formed_utf8(std::string_view text) {
     return result;
 }
 
-// `text` fit for a terminal: bytes below 0x20 and 0x7F written as \xNN, so
-// text from outside cannot send control sequences to the user's console.
+// `text` fit for a terminal, so text from outside cannot send control
+// sequences to the user's console: each byte of a control code written as
+// \xNN. Control codes are the C0 bytes (below 0x20), DEL (0x7F), and the C1
+// codes, both as raw bytes 0x80-0x9F that are not part of valid UTF-8 and as
+// the code points U+0080-U+009F (C2 80 - C2 9F), which terminals obey alike.
+// Other text, ill-formed bytes included, is kept as it is.
 inline std::string escape_control_bytes(std::string_view text) {
     static constexpr char kHexDigits[] = "0123456789ABCDEF";
     std::string escaped;
     escaped.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            escaped.append({'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]});
-        } else {
-            escaped.push_back(c);
+    const auto escape = [&](unsigned char byte) {
+        escaped.append({'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]});
+    };
+    while (!text.empty()) {
+        const auto byte = static_cast<unsigned char>(text[0]);
+        const Utf8Step step = utf8_step(text);
+        const std::size_t size = step.valid ? step.size : 1;  // an ill-formed piece byte by byte
+        const bool control = byte < 0x20 || byte == 0x7F || (!step.valid && byte >= 0x80 && byte <= 0x9F) ||
+                             (step.valid && byte == 0xC2 && static_cast<unsigned char>(text[1]) <= 0x9F);
+        for (const char c : text.substr(0, size)) {
+            control ? escape(static_cast<unsigned char>(c)) : escaped.push_back(c);
         }
+        text.remove_prefix(size);
     }
     return escaped;
 }

@@ -1,6 +1,7 @@
 #include "simconnect/simconnect_manager.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <sstream>
@@ -292,7 +293,11 @@ void SimConnectManager::dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_
         platform::join_path(platform::join_path(*app_data, kDiagnosticFolderName), kDiagnosticFileName);
     std::ofstream file = platform::open_shared_output(path, std::ios::app);
     if (!file.is_open()) {
+        const int reason = errno;
         platform::print_line("[DIAG ERROR] Could not open diagnostic file: " + path);
+        if (error_callback_) {
+            error_callback_("Failed to write " + path + ": " + std::generic_category().message(reason));
+        }
         return;
     }
     platform::print_line("[DIAG] Writing to: " + path);

@@ -31,6 +31,9 @@ TEST(CommandFile, FirstLineRules) {
         {longest + "B\n", longest},  // 4097 bytes: cut
         {longest + "\rB", longest},
         {std::string("\0\x01\xFF\x1B[2J\x7F\nX", 10), std::string("\0\x01\xFF\x1B[2J\x7F", 8)},
+        {"\xEF\xBB\xBFSTART_TEST\r\n", "START_TEST"},      // a byte-order mark goes
+        {"\xEF\xBB\xBF\xEF\xBB\xBFX\n", "\xEF\xBB\xBFX"},  // only one
+        {"\xEF\xBB\xBF" + longest + "B", longest},
     };
     for (const auto& [content, line] : rows) {
         // A poll reads at most kCommandReadBytes from the start of the file.
@@ -38,9 +41,21 @@ TEST(CommandFile, FirstLineRules) {
     }
 }
 
-TEST(CommandFile, EchoShowsControlBytesAsHex) {
-    EXPECT_EQ(printable_command("PAUSE_SIM \0\t\r\x1F\x1B[2J~\x7F"sv), "PAUSE_SIM \\x00\\x09\\x0D\\x1F\\x1B[2J~\\x7F");
-    EXPECT_EQ(printable_command("Z\xC3\xBCrich\xFF back\\slash"), "Z\xC3\xBCrich\xFF back\\slash");
+// C0, DEL and C1 (raw, or U+0080-U+009F in UTF-8) as hex; other text as it is.
+TEST(CommandFile, EchoShowsControlCodesAsHex) {
+    const std::pair<std::string_view, std::string_view> rows[] = {
+        {"PAUSE_SIM \0\t\r\x1F\x1B[2J~\x7F"sv, "PAUSE_SIM \\x00\\x09\\x0D\\x1F\\x1B[2J~\\x7F"},
+        {"Z\xC3\xBCrich\xFF back\\slash", "Z\xC3\xBCrich\xFF back\\slash"},
+        {"\x9B"
+         "31m \x9D"
+         "0;t\x9C \x80",
+         "\\x9B31m \\x9D0;t\\x9C \\x80"},  // raw CSI, OSC, ST
+        {"\xC2\x9B"
+         "2J \xC2\x85 \xC2\xA0\xC2\x9F",
+         "\\xC2\\x9B2J \\xC2\\x85 \xC2\xA0\\xC2\\x9F"},       // as code points
+        {"\xE2\x82\x9B \xE2\x82", "\xE2\x82\x9B \xE2\\x82"},  // inside a character; a cut one's byte
+    };
+    for (const auto& [line, shown] : rows) EXPECT_EQ(printable_command(line), shown);
 }
 
 nlohmann::ordered_json parsed(const std::string& text) {

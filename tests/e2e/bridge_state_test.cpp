@@ -1,10 +1,9 @@
 // bridge_state.json as a server reads it: a heartbeat that stops with the
-// bridge, the aircraft without a test, each command's result; and data files
-// that a tight reader never finds empty with --atomic-files.
+// bridge, the aircraft without a test, each command's result (tight readers of
+// the data and status files: tests/faults).
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -108,46 +107,6 @@ TEST(StateFile, CommandResultsAndPauseState) {
     if (!have_jsonschema()) GTEST_SKIP() << "no jsonschema";
     write_file(run.scratch.path() / "states.jsonl", states);
     EXPECT_EQ(schema_problems(VELMAR_SCHEMA_DIR "/bridge-state.schema.json", run.scratch.path() / "states.jsonl"), "");
-}
-
-// The server's side of --atomic-files: every read of the data and status
-// files finds one whole object, while samples come at 1000 frames a second
-// and tests start and stop.
-TEST(AtomicFiles, ATightReaderNeverFindsADataFileEmptyOrPartial) {
-    BridgeRun run({.standin_arguments = {"--rate", "1000"}});
-    ASSERT_TRUE(run.start({Lines{run.data_folder().string(), "--atomic-files"}}).wait_for_line(kStartedLine, 20s));
-    ASSERT_TRUE(eventually([&] { return is_flight_data(read_file(run.data_file())); }));
-    std::atomic<bool> reading{true};
-    std::size_t reads = 0, bad = 0, changes = 0;
-    std::string bad_example;
-    std::thread reader([&] {
-        std::string previous;
-        while (reading) {
-            for (const fs::path& file : {run.data_file(), run.status_file()}) {
-                const std::string text = read_file(file);
-                const auto object = nlohmann::json::parse(text, nullptr, false);
-                ++reads;
-                if (!object.is_object() || object.empty()) {
-                    ++bad;
-                    bad_example = file.filename().string() + ": '" + text + "'";
-                }
-                if (file == run.data_file() && text != previous) {
-                    ++changes;
-                    previous = text;
-                }
-            }
-        }
-    });
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    for (bool start = true; std::chrono::steady_clock::now() < deadline; start = !start) {
-        EXPECT_TRUE(run.command(start ? "START_TEST" : "STOP_TEST", start ? kTestStartedLine : kTestStoppedLine));
-        std::this_thread::sleep_for(200ms);
-    }
-    reading = false;
-    reader.join();
-    EXPECT_EQ(bad, 0u) << "of " << reads << " reads, e.g. " << bad_example;
-    EXPECT_GT(changes, 100u) << "the data file hardly changed";
-    EXPECT_TRUE(run.interrupt_cleanly());
 }
 
 }  // namespace

@@ -60,6 +60,9 @@ TEST(Faults, DataFolderBrokenThenSimulatorGoneWhileRecording) {
         if (::geteuid() == 0) ::umount2(run.data_folder().c_str(), MNT_DETACH);
         fs::permissions(run.data_folder(), fs::perms::owner_all);
         EXPECT_TRUE(samples_go_on(run));
+        // Each file's failure said once per cause, not once per sample.
+        EXPECT_LT(run.bridge->error_lines().size(), 20u) << run.bridge->error_output();
+        EXPECT_TRUE(run.bridge->wait_for_error_output("[OK] Written again: " + run.data_file().string()));
 
         killed ? run.standin.process().send_signal(SIGKILL) : run.standin.control("quit");
         ASSERT_TRUE(run.bridge->wait_for_line(kSessionClosedLine, 15s)) << run.bridge->output();
@@ -434,17 +437,19 @@ TEST(WriteFaults, RecordingCutByAFileSizeLimitOrAFullFileSystem) {
 }
 
 // Read as a server would (strict UTF-8, no NaN), with values that are not
-// finite and an aircraft path with quotes, control and non-UTF-8 bytes.
+// finite and an aircraft path with quotes, C0 and C1 control codes and
+// non-UTF-8 bytes.
 TEST(Schema, RealOutputMatchesThePublishedSchemas) {
     if (!have_jsonschema()) GTEST_SKIP() << "no jsonschema";
-    BridgeRun run({.standin_arguments = {"--rate", "60", "--aircraft",
-                                         "SimObjects\\Airplanes\\My \"Quoted\"\tCub\x01\xff\\aircraft.cfg"}});
+    BridgeRun run(
+        {.standin_arguments = {"--rate", "60", "--aircraft",
+                               "SimObjects\\Airplanes\\My \"Quoted\"\tCub\x01\xff\x9b\xc2\x9b\\aircraft.cfg"}});
     ASSERT_TRUE(run.start_connected());
     ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
     // Past the aircraft answer, so that samples carry the awkward name; the
     // console shows its control bytes escaped, the files JSON-escaped.
-    ASSERT_TRUE(
-        run.bridge->wait_for_line("[OK] Aircraft detected from system state: 'My \"Quoted\"\\x09Cub\\x01\xff'", 15s))
+    ASSERT_TRUE(run.bridge->wait_for_line(
+        "[OK] Aircraft detected from system state: 'My \"Quoted\"\\x09Cub\\x01\xff\\x9B\\xC2\\x9B'", 15s))
         << run.bridge->output();
     run.standin.control("freeze on");
     run.standin.control("sample 2 nan inf -inf 1e20 -0.004 0 1 -90 180");

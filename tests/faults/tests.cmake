@@ -2,6 +2,7 @@ find_package(nlohmann_json 3 REQUIRED)
 
 velmar_add_test(faults_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults_test.cpp ${CMAKE_CURRENT_LIST_DIR}/number_format_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/exchange_faults_test.cpp
     LIBS velmar_core nlohmann_json::nlohmann_json)
 target_compile_definitions(faults_tests PRIVATE VELMAR_SCHEMA_DIR="${CMAKE_SOURCE_DIR}/docs/schema")
 if(VELMAR_SANITIZE)

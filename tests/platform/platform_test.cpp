@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -226,12 +227,43 @@ TEST(FormatLocalTime, UsesTheZoneOfTheMoment) {
     other.join();
 }
 
-TEST(CreateDirectory, CreatesExactlyOneLevel) {
+// What stands at a path decides each operation's outcome; a pipe or device
+// is refused without waiting on it (a blocking open would hang here).
+TEST(ExchangeFiles, OnlyPlainFilesAreWrittenOrReadAndFoldersAreMadeOneLevel) {
     test::ScratchDir scratch;
-    EXPECT_TRUE(create_directory(scratch.str() + "/Velmar"));
-    EXPECT_FALSE(create_directory(scratch.str() + "/Velmar"));
-    EXPECT_FALSE(create_directory(scratch.str() + "/missing/child"));
-    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "missing"));
+    const auto at = [&](const char* name) { return scratch.str() + "/" + name; };
+    std::filesystem::create_directory(at("folder"));
+    test::write_file(at("plain"), "PAUSE_SIM\n");
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0666), 0);
+    const std::string not_plain = not_a_regular_file().message();
+    const std::string absent = "No such file or directory";
+    struct Row {
+        std::string path, made, rewritten, replaced, read;  // each operation's reason, "" when it works
+    };
+    const Row rows[] = {
+        {at("plain"), "Not a directory", "", "", ""},
+        {at("folder"), "", "Is a directory", "Is a directory", "Is a directory"},
+        // No reader: the open fails at once. Replacing puts a plain file in its place.
+        {at("fifo"), "Not a directory", "No such device or address", "", not_plain},
+        {"/dev/zero", "Not a directory", not_plain, "-", not_plain},
+        {at("missing/child"), absent, absent, absent, absent},
+    };
+    const auto outcome = [](const std::error_code& error) { return error ? error.message() : ""; };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        char head[16];
+        std::size_t size = 0;
+        EXPECT_EQ(outcome(read_head(row.path, head, sizeof head, size)), row.read);
+        EXPECT_EQ(outcome(make_directory(row.path)), row.made);
+        EXPECT_EQ(outcome(rewrite_in_place(row.path, "{}")), row.rewritten);
+        if (row.replaced != "-") {
+            EXPECT_EQ(outcome(replace_whole(row.path, "{}")), row.replaced);
+        }
+    }
+    EXPECT_FALSE(make_directory(at("new")));
+    EXPECT_TRUE(is_directory(at("new")));
+    EXPECT_EQ(test::read_file(at("plain")), "{}");
+    EXPECT_FALSE(std::filesystem::exists(at("missing")));
 }
 
 // A reader that holds the old file keeps reading the old text whole; the
@@ -239,16 +271,14 @@ TEST(CreateDirectory, CreatesExactlyOneLevel) {
 TEST(ReplaceFile, OldOrNewTextNeverAPart) {
     test::ScratchDir scratch;
     const std::string path = scratch.str() + "/state.json";
-    ASSERT_TRUE(replace_file(path, "{\"old\":1}"));
+    ASSERT_FALSE(replace_whole(path, "{\"old\":1}"));
     std::ifstream holder(path);
-    ASSERT_TRUE(replace_file(path, "{\"new\":22}"));
+    ASSERT_FALSE(replace_whole(path, "{\"new\":22}"));
     std::ostringstream held;
     held << holder.rdbuf();
     EXPECT_EQ(held.str(), "{\"old\":1}");
     EXPECT_EQ(test::read_file(path), "{\"new\":22}");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1) << "no temporary left";
-    EXPECT_FALSE(replace_file(scratch.str() + "/missing/state.json", "{}"));
-    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "missing"));
 }
 
 }  // namespace
