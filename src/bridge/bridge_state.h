@@ -9,8 +9,9 @@
 
 namespace velmar {
 
-// How a command from the command file ended.
-enum class CommandResult { done, unknown, failed, not_connected };
+// How a command from the command file ended: `sent` while the simulator may
+// still refuse it, `done` once it has not.
+enum class CommandResult { done, unknown, failed, not_connected, sent };
 
 struct LastCommand {
     std::uint64_t seq = 0;  // commands taken since start, this one included
@@ -18,6 +19,7 @@ struct LastCommand {
     CommandResult result = CommandResult::done;
     std::int32_t hresult = 0;  // the refused call's, when failed
     std::int64_t at = 0;       // wall-clock seconds
+    std::optional<std::uint32_t> exception;  // the simulator's refusal, when failed by one
 };
 
 // What bridge_state.json tells a server.
@@ -27,6 +29,7 @@ struct BridgeState {
     std::int64_t alive_at = 0;
     bool connected = false;
     std::optional<bool> sim_paused;
+    std::optional<std::uint32_t> pause_modes;  // the simulator's pause bits
     bool test_active = false;
     std::optional<std::string> recording;  // full path of the open recording
     std::uint64_t samples = 0;
@@ -65,7 +68,7 @@ private:
     std::uint64_t test_base_ = 0;                 // owner's thread only
 };
 
-// Keeps bridge_state.json and the state only it needs (start, last command).
+// Keeps bridge_state.json and the state only it needs (start).
 // One thread (the bridge's main thread) uses it.
 class BridgeStateFile {
 public:
@@ -74,10 +77,7 @@ public:
     BridgeStateFile();
     void set_path(std::string path);
 
-    // Counts a taken command; the next publish shows it.
-    void note_command(std::string_view word, CommandResult result, std::int32_t hresult);
-
-    // Fills in what this object keeps (pid, start, last command, alive_at) and
+    // Fills in what this object keeps (pid, start, alive_at) and
     // writes the file when anything but the counters differs from the last
     // write, or when a heartbeat has passed since it.
     void publish(BridgeState state);
@@ -86,8 +86,6 @@ private:
     std::string path_;
     std::int64_t pid_;
     std::int64_t started_at_;
-    std::optional<LastCommand> last_command_;
-    std::uint64_t commands_taken_ = 0;
     std::string last_written_key_;  // the last write's JSON without alive_at and counters
     std::chrono::steady_clock::time_point last_write_{};
     bool written_ = false;
