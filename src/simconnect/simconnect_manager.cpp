@@ -344,7 +344,13 @@ void SimConnectManager::ask_if_alive() {
     if (!connected_) {
         return;
     }
-    call_library([](HANDLE handle) { return SimConnect_RequestSystemState(handle, ids::REQ_LIVENESS, "Sim"); });
+    // Any answer will do, a refusal too: it comes quietly.
+    DWORD send_id = 0;
+    const HRESULT asked = call_library(
+        [](HANDLE handle) { return SimConnect_RequestSystemState(handle, ids::REQ_LIVENESS, "Sim"); }, &send_id);
+    if (asked >= 0) {
+        note_registration(send_id, Expected::refusal);
+    }
 }
 
 std::optional<std::uint32_t> SimConnectManager::pause_modes() const {
