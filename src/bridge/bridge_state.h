@@ -53,11 +53,13 @@ public:
             bump(test_samples_);
         }
     }
-    // The owner's thread, serialised with count(true) by the owner's lock.
-    void start_test() { test_base_ = test_samples_.load(std::memory_order_relaxed); }
+    // Serialised with count(true) by the owner's lock.
+    void start_test() { test_base_.store(test_samples_.load(std::memory_order_relaxed), std::memory_order_relaxed); }
     std::uint64_t samples() const { return samples_.load(std::memory_order_relaxed); }
-    // The owner's thread: samples counted in a test since start_test.
-    std::uint64_t test_samples() const { return test_samples_.load(std::memory_order_relaxed) - test_base_; }
+    // Samples counted in a test since start_test.
+    std::uint64_t test_samples() const {
+        return test_samples_.load(std::memory_order_relaxed) - test_base_.load(std::memory_order_relaxed);
+    }
 
 private:
     static void bump(std::atomic<std::uint64_t>& counter) {
@@ -65,7 +67,7 @@ private:
     }
     std::atomic<std::uint64_t> samples_{0};
     std::atomic<std::uint64_t> test_samples_{0};  // in any test, never reset
-    std::uint64_t test_base_ = 0;                 // owner's thread only
+    std::atomic<std::uint64_t> test_base_{0};     // set by start_test (simulator thread), read by the main thread
 };
 
 // Keeps bridge_state.json and the state only it needs (start).

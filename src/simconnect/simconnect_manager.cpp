@@ -224,12 +224,19 @@ bool SimConnectManager::connect(const std::string& client_name, OpenFailure on_f
     }
     connected_ = true;
     register_definitions();
+    bool ours = false;
+    bool shutting_down = false;
     {
-        // A disconnect meanwhile (the link went at once): nothing to announce.
         std::lock_guard lock(api_mutex_);
-        if (handle_ != opened) {
-            return false;
-        }
+        ours = handle_ == opened;
+        shutting_down = shut_down_;
+    }
+    if (!ours) {
+        return false;  // disconnected meanwhile (the link went at once): nothing to announce
+    }
+    if (shutting_down) {
+        disconnect();  // the shutdown came while this connect had no connection to close yet
+        return false;
     }
     if (connection_callback_) {
         connection_callback_(true);
