@@ -80,8 +80,8 @@ std::string last_command_json(const std::optional<LastCommand>& command) {
         .raw("result", "\"" + std::string(result_word(command->result)) + "\"")
         .raw("hresult", failed && !refused ? std::to_string(command->hresult) : "null")
         .raw("exception", refused ? std::to_string(*command->exception) : "null")
-        .text("exception_name", refused ? std::optional<std::string>(exception_name(*command->exception))
-                                        : std::nullopt)
+        .text("exception_name",
+              refused ? std::optional<std::string>(exception_name(*command->exception)) : std::nullopt)
         .integer("at", command->at)
         .finish();
 }

@@ -17,8 +17,8 @@ struct LastCommand {
     std::uint64_t seq = 0;  // commands taken since start, this one included
     std::string word;       // the first line as read
     CommandResult result = CommandResult::done;
-    std::int32_t hresult = 0;  // the refused call's, when failed
-    std::int64_t at = 0;       // wall-clock seconds
+    std::int32_t hresult = 0;                // the refused call's, when failed
+    std::int64_t at = 0;                     // wall-clock seconds
     std::optional<std::uint32_t> exception;  // the simulator's refusal, when failed by one
 };
 

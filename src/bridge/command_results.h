@@ -40,12 +40,12 @@ public:
     std::optional<LastCommand> latest(Clock::time_point now);
 
 private:
-    std::mutex mutex_;                       // guards every member below
-    std::optional<LastCommand> latest_;      // the latest finished command
-    std::uint64_t running_seq_ = 0;          // the command whose packets are collected
+    std::mutex mutex_;                   // guards every member below
+    std::optional<LastCommand> latest_;  // the latest finished command
+    std::uint64_t running_seq_ = 0;      // the command whose packets are collected
     std::string running_word_;
-    std::vector<std::uint32_t> send_ids_;    // of the latest command (running or finished)
-    std::optional<std::uint32_t> refusal_;   // an exception code that named one of them
+    std::vector<std::uint32_t> send_ids_;   // of the latest command (running or finished)
+    std::optional<std::uint32_t> refusal_;  // an exception code that named one of them
     Clock::time_point window_end_{};
 };
 

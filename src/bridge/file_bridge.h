@@ -107,15 +107,15 @@ private:
     std::string status_file_path_;
     std::string state_file_path_;
     const BridgeOptions options_;
-    bool test_active_ = false;        // guarded by test_mutex_
-    std::int64_t test_start_ = 0;     // monotonic nanoseconds; guarded by test_mutex_
-    platform::AppendFile recording_;  // guarded by test_mutex_
-    std::string recording_path_;      // guarded by test_mutex_
-    bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
-    std::string untaken_command_;     // main thread only: the last reported command file that could not be emptied
-    SampleCounters sample_counters_;  // counted on the dispatch thread, read on the main thread
-    BridgeStateFile state_file_;      // main thread only
-    CommandResults command_results_;  // thread-safe on its own
+    bool test_active_ = false;          // guarded by test_mutex_
+    std::int64_t test_start_ = 0;       // monotonic nanoseconds; guarded by test_mutex_
+    platform::AppendFile recording_;    // guarded by test_mutex_
+    std::string recording_path_;        // guarded by test_mutex_
+    bool recording_failing_ = false;    // an append failed and none succeeded since; guarded by test_mutex_
+    std::string untaken_command_;       // main thread only: the last reported command file that could not be emptied
+    SampleCounters sample_counters_;    // counted on the dispatch thread, read on the main thread
+    BridgeStateFile state_file_;        // main thread only
+    CommandResults command_results_;    // thread-safe on its own
     std::uint64_t commands_taken_ = 0;  // simulator thread only (the commands run there in taken order)
     std::mutex status_file_mutex_;      // serialises writes of the status file (any thread writes it)
     // The first connect's outcome, set once by the simulator thread.

@@ -1,12 +1,12 @@
 #include "simconnect/simconnect_manager.h"
 
 #include <algorithm>
-#include <iterator>
-#include <utility>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "aircraft/aircraft_diagnostic.h"
 #include "aircraft/aircraft_identity.h"
@@ -48,11 +48,11 @@ constexpr std::array<Subscription, 5> kSubscriptions = {{
     {{ids::SYS_EVT_PAUSE_EX1, "Pause_EX1"}, false},
 }};
 
-constexpr HRESULT kEmptyQueue = static_cast<HRESULT>(0x80004005L);     // E_FAIL
+constexpr HRESULT kEmptyQueue = static_cast<HRESULT>(0x80004005L);       // E_FAIL
 constexpr HRESULT kInvalidArgument = static_cast<HRESULT>(0x80070057L);  // E_INVALIDARG
 // A record of sample data: the header up to dwData, then the values.
-constexpr DWORD kSampleRecordBytes = static_cast<DWORD>(sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA) - sizeof(DWORD) +
-                                                        kSampleBlockBytes);
+constexpr DWORD kSampleRecordBytes =
+    static_cast<DWORD>(sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA) - sizeof(DWORD) + kSampleBlockBytes);
 // How long disconnect lets a call in progress finish before closing under it.
 constexpr auto kCallDrainBound = 200ms;
 // ... and after closing, how long it waits for the call to return.
@@ -495,8 +495,8 @@ void SimConnectManager::handle_sample(const RecordCopy& record) {
                               " bytes of data";
     if (reported_sample_faults_.insert(cause).second) {
         platform::print_error_line("[CUSTOM ERROR] Sample record not read: " + cause + "; expected definition " +
-                                   std::to_string(ids::DEF_FLIGHT_DATA) + ", " + std::to_string(values) +
-                                   " values, " + std::to_string(kSampleBlockBytes) + " bytes of data");
+                                   std::to_string(ids::DEF_FLIGHT_DATA) + ", " + std::to_string(values) + " values, " +
+                                   std::to_string(kSampleBlockBytes) + " bytes of data");
     }
 }
 
@@ -504,8 +504,7 @@ void SimConnectManager::handle_exception(const SIMCONNECT_RECV_EXCEPTION& except
     const DWORD code = exception.dwException;
     {
         std::unique_lock lock(registration_mutex_);
-        if (const auto expected = registration_sends_.find(exception.dwSendID);
-            expected != registration_sends_.end()) {
+        if (const auto expected = registration_sends_.find(exception.dwSendID); expected != registration_sends_.end()) {
             const ExpectedException meaning = expected->second;
             lock.unlock();
             if (meaning.meaning == Expected::variable) {

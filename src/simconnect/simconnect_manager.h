@@ -171,9 +171,9 @@ private:
     ConnectionCallback connection_callback_;
     ErrorCallback error_callback_;
     ExceptionCallback exception_callback_;
-    SendSink send_sink_;                 // guarded by call_mutex_
+    SendSink send_sink_;                // guarded by call_mutex_
     std::thread::id send_sink_thread_;  // guarded by call_mutex_
-    std::mutex call_mutex_;              // held across one call and its send id: they pair up
+    std::mutex call_mutex_;             // held across one call and its send id: they pair up
     // Written on the dispatch thread under identity_mutex_; read there without it.
     std::string aircraft_name_;
     mutable std::mutex identity_mutex_;
@@ -181,7 +181,7 @@ private:
     std::uint64_t aircraft_name_connection_ = 0;
     static constexpr std::int64_t kPauseUnknown = -1;
     std::atomic<std::int64_t> pause_modes_{kPauseUnknown};  // kPauseUnknown or the modes
-    HRESULT refused_result_ = 0;                  // owner's thread only
+    HRESULT refused_result_ = 0;                            // owner's thread only
     std::mutex api_mutex_;  // guards handle_, connections_, calls_in_flight_, shut_down_ (and a record's copy)
     std::atomic<bool> link_lost_{false};
     std::atomic<bool> dispatch_interrupted_{false};

@@ -71,7 +71,7 @@ TEST(StrictSimulator, CommandResultsAndPauseStateFromTheSimulatorsAnswers) {
     using Json = nlohmann::json;
     struct Row {
         std::string control, word, result;
-        Json modes;  // pause_modes; sim_paused follows from it
+        Json modes;              // pause_modes; sim_paused follows from it
         Json failure = nullptr;  // hresult, or [exception, exception_name]
     };
     const Json running = Json::array();
@@ -179,8 +179,9 @@ TEST(StrictSimulator, AnUnknownVariableAndItsShortRecordsLeaveTheLastGoodSample)
     run.standin.control("unknown-var AIRSPEED INDICATED");
     run.standin.control("quit");
     ASSERT_TRUE(run.bridge->wait_for_line_count(kStartedLine, 2, 20s));
-    const std::string refused = "[CUSTOM ERROR] Variable \"AIRSPEED INDICATED\" refused by the simulator "
-                                "(NAME_UNRECOGNIZED): left out of the sample definition";
+    const std::string refused =
+        "[CUSTOM ERROR] Variable \"AIRSPEED INDICATED\" refused by the simulator "
+        "(NAME_UNRECOGNIZED): left out of the sample definition";
     const std::string short_record =
         "[CUSTOM ERROR] Sample record not read: definition 0, 8 values, 64 bytes of data; expected definition 0, 9 "
         "values, 72 bytes of data";

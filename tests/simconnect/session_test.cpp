@@ -225,12 +225,11 @@ TEST_F(SessionTest, DispatchHandlesEveryRecordKindAndNoticesTheLinkGo) {
                  "sample 7 1 2 3 4 5 6 7 8 9", R"(state 4 SimObjects\Airplanes\Ignored\aircraft.cfg)",
                  R"(state 3 SimObjects\Airplanes\Asobo_TBM930\aircraft.cfg)", "sample 4294967295 1 2 3 4 5 6 7 8 9",
                  "sample 2 nan inf -inf 0 -0 0 -0 0 0", "event 10 8"}));
-    EXPECT_EQ(out(),
-              (Lines{"Simulator paused", "Simulator unpaused", "[DEBUG] Received unknown data request ID: 7",
-                     "[DIAG] Received aircraft system state", "[DIAG] Writing to: " + diagnostic_file_,
-                     "[OK] Aircraft detected from system state: 'TBM930'",
-                     "[DIAG] Aircraft data dumped to: " + diagnostic_file_,
-                     "[DEBUG] Received unknown data request ID: 4294967295", "Simulator paused"}));
+    EXPECT_EQ(out(), (Lines{"Simulator paused", "Simulator unpaused", "[DEBUG] Received unknown data request ID: 7",
+                            "[DIAG] Received aircraft system state", "[DIAG] Writing to: " + diagnostic_file_,
+                            "[OK] Aircraft detected from system state: 'TBM930'",
+                            "[DIAG] Aircraft data dumped to: " + diagnostic_file_,
+                            "[DEBUG] Received unknown data request ID: 4294967295", "Simulator paused"}));
     EXPECT_EQ(manager_.pause_modes(), 8U);
     EXPECT_EQ(errors(), reported);
     EXPECT_EQ(seen().errors, reported);
