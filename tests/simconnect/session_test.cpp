@@ -1,6 +1,8 @@
 // Sample decoding, then the session against sim-standin, checked byte-exact
 // against the console and the stand-in's call log.
 #include <gtest/gtest.h>
+
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -253,21 +255,25 @@ TEST_F(SessionTest, DispatchHandlesEveryRecordKindAndNoticesTheLinkGo) {
     manager_.disconnect();
 
     // The end of a link is remembered, and nothing else done, until the owner
-    // disconnects: the simulator's quit record, or (without one) the
-    // library's saying the connection is gone.
+    // disconnects: the simulator's quit record, or (a simulator killed sends
+    // none) the library's saying the connection is gone.
     const struct {
-        std::string control;
+        bool killed;
         Lines errors;
     } endings[] = {
-        {"quit", {}},
-        {"exit", {"[CUSTOM ERROR] Connection to MSFS lost: SimConnect_GetNextDispatch returned 0xC000013E"}},
+        {false, {}},
+        {true, {"[CUSTOM ERROR] Connection to MSFS lost: SimConnect_GetNextDispatch returned 0xC000013E"}},
     };
     for (const auto& ending : endings) {
-        SCOPED_TRACE(ending.control);
+        SCOPED_TRACE(ending.killed ? "killed" : "quit");
         ASSERT_TRUE(manager_.connect(kClientName));
         EXPECT_FALSE(manager_.link_lost());
         clear_all();
-        standin_.control(ending.control);
+        if (ending.killed) {
+            standin_.process().send_signal(SIGKILL);
+        } else {
+            standin_.control("quit");
+        }
         ASSERT_TRUE(dispatch_until([&] { return manager_.link_lost(); }));
         EXPECT_TRUE(manager_.is_connected() && out().empty() && seen().connections.empty());
         EXPECT_EQ(errors(), ending.errors);
