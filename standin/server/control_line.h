@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "../common/protocol.h"
+#include "protocol.h"
 
 namespace velmar::standin {
 

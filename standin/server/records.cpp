@@ -4,7 +4,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "../common/protocol.h"
+#include "protocol.h"
 
 namespace velmar::standin {
 

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../common/protocol.h"
+#include "protocol.h"
 #include "call_log.h"
 #include "control_line.h"
 #include "records.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "../common/protocol.h"
+#include "protocol.h"
 #include "aircraft.h"
 #include "records.h"
 

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "../common/protocol.h"
+#include "../protocol/protocol.h"
 #include "sdk.h"
 #include "socket.h"
 
