@@ -1,6 +1,6 @@
 #include "record_reader.h"
 
-#include "../common/protocol.h"
+#include "../protocol/protocol.h"
 
 namespace velmar::standin {
 
