@@ -158,6 +158,7 @@ TEST(StrictSimulator, ASilentSimulatorIsNoticedWhileTheBridgeStaysPrompt) {
             12s))
             << read_file(run.state_file());
         EXPECT_TRUE(run.status_becomes(false, false));
+        EXPECT_TRUE(run.command_result_is(4, "UNKNOWN_2", "unknown")) << "the commands behind the call are not lost";
         EXPECT_TRUE(run.bridge->wait_for_line(kTestEndedLine, 5s));
         EXPECT_EQ(recording_problem(run.recordings().back()), "");
         run.standin.control("resume");
