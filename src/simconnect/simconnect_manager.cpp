@@ -409,8 +409,7 @@ bool SimConnectManager::next_record(RecordCopy& record) {
     if (result != 0 || received == nullptr) {
         // The SDK's library says a link is gone this way, with no quit record:
         // 0xC000013E, or a bare Win32 code and no record over the pipe.
-        lose_link("SimConnect_GetNextDispatch returned " + hex_code(result) +
-                  (result >= 0 ? " without a record" : ""));
+        lose_link("SimConnect_GetNextDispatch returned " + hex_code(result) + (result >= 0 ? " without a record" : ""));
         return false;
     }
     liveness_.heard(LivenessWatch::Clock::now());

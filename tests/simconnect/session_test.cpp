@@ -1,8 +1,6 @@
 // Sample decoding, then the session against sim-standin, checked byte-exact
 // against the console and the stand-in's call log.
 #include <gtest/gtest.h>
-
-#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <limits>
