@@ -1,3 +1,5 @@
+// One connection of the client library: packets out, records queued by the receiver thread.
+
 #include "connection.h"
 
 #include <cstring>

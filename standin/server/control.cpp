@@ -1,3 +1,5 @@
+// sim-standin's control lines: read from the inputs, carried out in order, echoed.
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -7,8 +9,6 @@
 #include <utility>
 
 #include "server.h"
-
-// Control lines: read from the inputs, carried out in order, echoed.
 
 namespace velmar::standin {
 
