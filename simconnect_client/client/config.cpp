@@ -1,3 +1,5 @@
+// Where SimConnect_Open connects: the SimConnect.cfg reader and the order of endpoints.
+
 #include "config.h"
 
 #include <algorithm>

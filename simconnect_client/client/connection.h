@@ -91,7 +91,7 @@ private:
 
     net::Socket socket_;
     const std::uintptr_t wake_;       // set once; signalled under state_mutex_ while not lost_, so never after close()
-    std::timed_mutex call_mutex_;     // serialises calls: their packets leave in send-id order
+    std::mutex call_mutex_;           // serialises calls: their packets leave in send-id order
     std::uint32_t next_send_id_ = 1;  // guarded by call_mutex_
 
     mutable std::mutex state_mutex_;  // guards everything below

@@ -1,3 +1,5 @@
+// Cuts the byte stream from a server into records by their dwSize.
+
 #include "record_reader.h"
 
 #include "../protocol/protocol.h"

@@ -1,3 +1,5 @@
+// The socket seam on POSIX: TCP, and the event-handle wake as a descriptor.
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>

@@ -1,3 +1,5 @@
+// The socket seam on Windows: Winsock TCP, the simulator's named pipe, and the event-handle wake.
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif

@@ -1,3 +1,5 @@
+// sim-standin's control lines: read from the inputs, carried out in order, echoed.
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -7,8 +9,6 @@
 #include <utility>
 
 #include "server.h"
-
-// Control lines: read from the inputs, carried out in order, echoed.
 
 namespace velmar::standin {
 
@@ -76,7 +76,7 @@ void Server::carry_out(const ControlCommand& command) {
         const RecordBytes quit = quit_record();
         for (auto& client : clients_) {
             if (client->dropped) continue;
-            if (client->listening()) send_record(*client, quit);
+            if (client->listening() && !silent_) send_record(*client, quit);  // a silent simulator says nothing
             client->closing = true;
             flush_client(*client);
         }

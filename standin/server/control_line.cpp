@@ -1,3 +1,5 @@
+// sim-standin's control lines parsed into commands, with the error a bad line gets.
+
 #include "control_line.h"
 
 #include <charconv>

@@ -1,3 +1,5 @@
+// The records sim-standin sends, byte for byte in the SDK's layouts.
+
 #include "records.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// sim-standin's one thread: the poll loop, sockets, frames and broadcasts.
+
 #include "server.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+// What the simulator keeps for one client and does for each of its calls and frames.
+
 #include "session.h"
 
 #include <algorithm>
