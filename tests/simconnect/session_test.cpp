@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "simconnect/liveness.h"
 #include "simconnect/sample_definition.h"
 #include "simconnect/simconnect_manager.h"
 #include "support/capture.h"
@@ -40,6 +41,32 @@ FlightData decode(const Values& values) {
 }
 
 std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
+
+// A simulator that goes quiet is asked once after 5 s and counts as gone
+// when nothing at all has come 5 s after the question; any record answers.
+// Each row: seconds since the connection began, whether a record came then,
+// and the verdict of a check made at that moment.
+TEST(Liveness, AskedAfterFiveQuietSecondsGoneFiveSecondsLater) {
+    using Verdict = LivenessWatch::Verdict;
+    const struct {
+        double at;
+        bool heard;
+        Verdict verdict;
+    } rows[] = {
+        {4.9, false, Verdict::alive},  {5.0, false, Verdict::ask},    {6.0, false, Verdict::alive},
+        {7.0, true, Verdict::alive},   {11.9, false, Verdict::alive}, {12.0, false, Verdict::ask},
+        {16.9, false, Verdict::alive}, {17.0, false, Verdict::gone},
+    };
+    const auto start = LivenessWatch::Clock::now();
+    LivenessWatch watch;
+    watch.restart(start);
+    for (const auto& row : rows) {
+        const auto now =
+            start + std::chrono::duration_cast<LivenessWatch::Clock::duration>(std::chrono::duration<double>(row.at));
+        if (row.heard) watch.heard(now);
+        EXPECT_EQ(watch.check(now), row.verdict) << "at " << row.at << " s";
+    }
+}
 
 TEST(SampleDecoding, CopiesEveryValueBitForBitAndSimOnGroundIsTrueWhenNotZero) {
     const Values cases[] = {
