@@ -56,7 +56,7 @@ Round run_round(std::size_t records) {
     const auto start = Clock::now();
     std::size_t received = 0;
     {
-        velmar::standin::Connection connection(static_cast<net::Socket>(ends[0]));
+        velmar::standin::Connection connection(static_cast<net::Socket>(ends[0]), 0);
         std::thread producer([&] {
             const double before = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
             const std::vector<std::uint8_t> one = sample_record();
@@ -70,7 +70,7 @@ Round run_round(std::size_t records) {
         DWORD size = 0;
         while (received < records) {
             // Like the product's dispatch loop: drain, then sleep (1 ms here, not 50, to keep the queue short).
-            while (connection.next_record(&record, &size)) ++received;
+            while (connection.next_record(&record, &size) == S_OK) ++received;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         producer.join();

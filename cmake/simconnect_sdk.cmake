@@ -3,7 +3,7 @@
 # mingw-w64), our substitute otherwise. A wrong folder stops the configuration
 # with a message that says what is missing, rather than a link error later.
 #
-# Sets, for standin/ and src/ below:
+# Sets, for simconnect_client/, standin/ and src/ below:
 #   VELMAR_SIMCONNECT_SDK_INCLUDE_DIR, VELMAR_SIMCONNECT_SDK_LIBRARY
 #   VELMAR_SIMCONNECT_DLL   the DLL to put beside the executable; empty with the substitute
 
@@ -54,5 +54,5 @@ if(SIMCONNECT_SDK_DIR)
     set(VELMAR_SIMCONNECT_DLL "${velmar_sdk_folder}/lib/SimConnect.dll")
     message(STATUS "SimConnect: the SDK in ${velmar_sdk_folder}")
 else()
-    message(STATUS "SimConnect: the substitute library (standin/)")
+    message(STATUS "SimConnect: the substitute library (simconnect_client/)")
 endif()

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/filesystem.h"
+#include "simconnect/simconnect_manager.h"
 
 namespace velmar {
 
@@ -21,6 +22,8 @@ std::string_view result_word(CommandResult result) {
             return "failed";
         case CommandResult::not_connected:
             return "not_connected";
+        case CommandResult::sent:
+            return "sent";
     }
     return "done";
 }
@@ -70,11 +73,15 @@ std::string last_command_json(const std::optional<LastCommand>& command) {
         return "null";
     }
     const bool failed = command->result == CommandResult::failed;
+    const bool refused = failed && command->exception.has_value();
     return JsonObject()
         .integer("seq", command->seq)
         .text("word", command->word)
         .raw("result", "\"" + std::string(result_word(command->result)) + "\"")
-        .raw("hresult", failed ? std::to_string(command->hresult) : "null")
+        .raw("hresult", failed && !refused ? std::to_string(command->hresult) : "null")
+        .raw("exception", refused ? std::to_string(*command->exception) : "null")
+        .text("exception_name",
+              refused ? std::optional<std::string>(exception_name(*command->exception)) : std::nullopt)
         .integer("at", command->at)
         .finish();
 }
@@ -93,6 +100,29 @@ std::string last_recording_json(const std::optional<RecordingSummary>& recording
     return JsonObject().text("path", recording->path).integer("lines", recording->lines).finish();
 }
 
+// The modes as words; bit 2 (pause with sound, from older simulators) is a pause too.
+std::string pause_modes_json(const std::optional<std::uint32_t>& modes) {
+    if (!modes) {
+        return "null";
+    }
+    std::string words;
+    const auto add = [&](std::string_view word) {
+        words += words.empty() ? "[\"" : ",\"";
+        words += word;
+        words += '"';
+    };
+    if ((*modes & 3U) != 0) {
+        add("pause");
+    }
+    if ((*modes & 4U) != 0) {
+        add("active");
+    }
+    if ((*modes & 8U) != 0) {
+        add("sim");
+    }
+    return words.empty() ? "[]" : words + "]";
+}
+
 }  // namespace
 
 std::string bridge_state_json(const BridgeState& state) {
@@ -102,6 +132,7 @@ std::string bridge_state_json(const BridgeState& state) {
         .integer("alive_at", state.alive_at)
         .flag("connected", state.connected)
         .flag("sim_paused", state.sim_paused)
+        .raw("pause_modes", pause_modes_json(state.pause_modes))
         .flag("test_active", state.test_active)
         .text("recording", state.recording)
         .raw("last_recording", last_recording_json(state.last_recording))
@@ -122,17 +153,12 @@ void BridgeStateFile::set_path(std::string path, ExchangeFiles& files) {
     files_ = &files;
 }
 
-void BridgeStateFile::note_command(std::string_view word, CommandResult result, std::int32_t hresult) {
-    last_command_ = LastCommand{++commands_taken_, std::string(word), result, hresult, platform::wall_clock_seconds()};
-}
-
 void BridgeStateFile::publish(BridgeState state) {
     if (path_.empty()) {
         return;
     }
     state.pid = pid_;
     state.started_at = started_at_;
-    state.last_command = last_command_;
     state.last_error = files_->last_error();
     // The counters change with every sample: a heartbeat shows them.
     const std::uint64_t samples = std::exchange(state.samples, 0);

@@ -11,15 +11,17 @@
 
 namespace velmar {
 
-// How a command from the command file ended.
-enum class CommandResult { done, unknown, failed, not_connected };
+// How a command from the command file ended: `sent` while the simulator may
+// still refuse it, `done` once it has not.
+enum class CommandResult { done, unknown, failed, not_connected, sent };
 
 struct LastCommand {
     std::uint64_t seq = 0;  // commands taken since start, this one included
     std::string word;       // the first line as read
     CommandResult result = CommandResult::done;
-    std::int32_t hresult = 0;  // the refused call's, when failed
-    std::int64_t at = 0;       // wall-clock seconds
+    std::int32_t hresult = 0;                // the refused call's, when failed
+    std::int64_t at = 0;                     // wall-clock seconds
+    std::optional<std::uint32_t> exception;  // the simulator's refusal, when failed by one
 };
 
 // The most recent recording: its full path and the lines appended to it.
@@ -35,6 +37,7 @@ struct BridgeState {
     std::int64_t alive_at = 0;
     bool connected = false;
     std::optional<bool> sim_paused;
+    std::optional<std::uint32_t> pause_modes;  // the simulator's pause bits
     bool test_active = false;
     std::optional<std::string> recording;            // full path of the open recording
     std::optional<RecordingSummary> last_recording;  // kept after the test ends
@@ -61,11 +64,13 @@ public:
             bump(test_samples_);
         }
     }
-    // The owner's thread, serialised with count(true) by the owner's lock.
-    void start_test() { test_base_ = test_samples_.load(std::memory_order_relaxed); }
+    // Serialised with count(true) by the owner's lock.
+    void start_test() { test_base_.store(test_samples_.load(std::memory_order_relaxed), std::memory_order_relaxed); }
     std::uint64_t samples() const { return samples_.load(std::memory_order_relaxed); }
-    // The owner's thread: samples counted in a test since start_test.
-    std::uint64_t test_samples() const { return test_samples_.load(std::memory_order_relaxed) - test_base_; }
+    // Samples counted in a test since start_test.
+    std::uint64_t test_samples() const {
+        return test_samples_.load(std::memory_order_relaxed) - test_base_.load(std::memory_order_relaxed);
+    }
 
 private:
     static void bump(std::atomic<std::uint64_t>& counter) {
@@ -73,10 +78,10 @@ private:
     }
     std::atomic<std::uint64_t> samples_{0};
     std::atomic<std::uint64_t> test_samples_{0};  // in any test, never reset
-    std::uint64_t test_base_ = 0;                 // owner's thread only
+    std::atomic<std::uint64_t> test_base_{0};     // set by start_test (simulator thread), read by the main thread
 };
 
-// Keeps bridge_state.json and the state only it needs (start, last command).
+// Keeps bridge_state.json and the state only it needs (start).
 // One thread (the bridge's main thread) uses it.
 class BridgeStateFile {
 public:
@@ -86,12 +91,9 @@ public:
     // Written through `files`, which also counts the failed writes it shows.
     void set_path(std::string path, ExchangeFiles& files);
 
-    // Counts a taken command; the next publish shows it.
-    void note_command(std::string_view word, CommandResult result, std::int32_t hresult);
-
-    // Fills in what this object keeps (pid, start, last command, alive_at, the
-    // write errors) and writes the file when anything but the counters differs
-    // from the last write, or when a heartbeat has passed since it.
+    // Fills in what this object keeps (pid, start, alive_at, the write
+    // errors) and writes the file when anything but the counters differs from
+    // the last write, or when a heartbeat has passed since it.
     void publish(BridgeState state);
 
 private:
@@ -99,8 +101,6 @@ private:
     ExchangeFiles* files_ = nullptr;
     std::int64_t pid_;
     std::int64_t started_at_;
-    std::optional<LastCommand> last_command_;
-    std::uint64_t commands_taken_ = 0;
     std::string last_written_key_;  // the last write's JSON without alive_at and counters
     std::chrono::steady_clock::time_point last_write_{};
     bool written_ = false;

@@ -15,6 +15,7 @@
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/filesystem.h"
+#include "platform/interrupt.h"
 
 namespace velmar {
 
@@ -26,6 +27,10 @@ using platform::print_line;
 
 constexpr auto kCommandPollInterval = 100ms;
 constexpr auto kDispatchInterval = 50ms;
+// How long the exit waits for the simulator thread once the connection is
+// closed; a thread still blocked then (an Open to a silent server) is left
+// to the process's end.
+constexpr auto kSimulatorThreadBound = 500ms;
 
 constexpr std::string_view kClientName = "MSFS Velmar Tracker";
 constexpr std::string_view kAppFolderName = "Velmar";
@@ -55,13 +60,20 @@ FileBridge::~FileBridge() {
         test_was_active = std::exchange(test_active_, false);
     }
     // While the paths are still in place: the connection callback rewrites
-    // the status file with "connected":false.
+    // the status file with "connected":false. The close also ends a call
+    // blocked on a silent simulator.
     const bool session_open = simconnect_.is_connected();
-    simconnect_.disconnect();
+    simconnect_.shut_down();
+    const bool simulator_thread_ended = simulator_.finish_for(kSimulatorThreadBound);
     if (test_was_active && !session_open) {
         write_status_file(false);  // the session ended earlier: its last status still shows the test
     }
     publish_state();
+    if (!simulator_thread_ended) {
+        // The files are final; nothing may hold up the exit now.
+        platform::drain_console(kSimulatorThreadBound);
+        platform::exit_immediately(0);
+    }
 }
 
 const std::string& FileBridge::data_file_path() const { return data_file_path_; }
@@ -133,6 +145,8 @@ void FileBridge::install_callbacks() {
         write_status_file(connected);
     });
     simconnect_.set_error_callback([](const std::string& text) { print_error_line("[CUSTOM ERROR] " + text); });
+    simconnect_.set_exception_callback(
+        [this](DWORD send_id, DWORD code) { command_results_.exception(send_id, code); });
 }
 
 void FileBridge::run() {
@@ -141,24 +155,23 @@ void FileBridge::run() {
     print_line("");
 
     publish_state();
-    const bool connected = simconnect_.connect(std::string(kClientName));
-    if (!connected) {
-        print_line("[CUSTOM ERROR] Failed to connect to SimConnect");
-        print_line("Make sure Microsoft Flight Simulator is running.");
+    simulator_.post([this] { first_connect(); });
+    // Meanwhile the heartbeat goes on and a stop ends the wait.
+    while (first_connect_ == kPending && !stop_is_requested()) {
+        sleep_for(kCommandPollInterval);
+        publish_state();
+    }
+    if (first_connect_ == kFailed) {
         if (!options_.reconnect) {
             publish_state();
             return;
         }
-        write_status_file(false);
         wait_for_simulator();
     }
     {
         // A stop requested while connecting holds: the loops never start.
         std::lock_guard lock(stop_mutex_);
         running_ = !stop_requested_;
-    }
-    if (connected) {
-        announce_session();
     }
 
     std::thread dispatcher(&FileBridge::dispatch_loop, this);
@@ -170,6 +183,25 @@ void FileBridge::run() {
         throw;
     }
     dispatcher.join();
+}
+
+void FileBridge::first_connect() {
+    const bool connected = simconnect_.connect(std::string(kClientName));
+    if (connected) {
+        announce_session();
+    } else {
+        print_line("[CUSTOM ERROR] Failed to connect to SimConnect");
+        print_line("Make sure Microsoft Flight Simulator is running.");
+        if (options_.reconnect) {
+            write_status_file(false);
+        }
+    }
+    first_connect_ = connected ? kConnected : kFailed;
+}
+
+bool FileBridge::stop_is_requested() {
+    std::lock_guard lock(stop_mutex_);
+    return stop_requested_;
 }
 
 void FileBridge::announce_session() {
@@ -188,12 +220,21 @@ void FileBridge::wait_for_simulator() {
 }
 
 void FileBridge::reconnect_when_due() {
-    if (!options_.reconnect || simconnect_.is_connected() || std::chrono::steady_clock::now() < next_connect_attempt_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!options_.reconnect || connect_pending_ || simconnect_.is_connected() || now < next_connect_attempt_) {
         return;
     }
+    next_connect_attempt_ = now + options_.reconnect_interval;
+    connect_pending_ = true;
+    simulator_.post([this] {
+        reconnect();
+        connect_pending_ = false;
+    });
+}
+
+void FileBridge::reconnect() {
     // Quiet: the failure was reported once, when the waiting began.
     if (!simconnect_.connect(std::string(kClientName), SimConnectManager::OpenFailure::quiet)) {
-        next_connect_attempt_ = std::chrono::steady_clock::now() + options_.reconnect_interval;
         return;
     }
     {
@@ -242,6 +283,7 @@ void FileBridge::dispatch_loop() {
 void FileBridge::command_loop() {
     while (running_) {
         close_session_after_quit();
+        watch_liveness();
         reconnect_when_due();
         files_.retry_pending();
         poll_command_file();
@@ -250,8 +292,14 @@ void FileBridge::command_loop() {
     }
 }
 
+void FileBridge::watch_liveness() {
+    if (simconnect_.check_liveness()) {
+        simulator_.post([this] { simconnect_.ask_if_alive(); });
+    }
+}
+
 void FileBridge::close_session_after_quit() {
-    if (!simconnect_.quit_received() || !simconnect_.is_connected()) {
+    if (!simconnect_.link_lost() || !simconnect_.is_connected()) {
         return;
     }
     if (!options_.reconnect) {
@@ -280,6 +328,8 @@ BridgeState FileBridge::current_state() {
     BridgeState state;
     state.connected = simconnect_.is_connected();
     state.sim_paused = simconnect_.sim_paused();
+    state.pause_modes = simconnect_.pause_modes();
+    state.last_command = command_results_.latest(std::chrono::steady_clock::now());
     {
         std::lock_guard lock(test_mutex_);
         state.test_active = test_active_;
@@ -365,6 +415,7 @@ void FileBridge::write_status_file(bool connected) {
             std::lock_guard lock(test_mutex_);
             test_active = test_active_;
         }
+        std::lock_guard lock(status_file_mutex_);
         write_exchange_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
     } catch (const std::exception& error) {
         print_error_line(std::string("[CUSTOM ERROR] Failed to write status file: ") + error.what());
@@ -466,7 +517,7 @@ void FileBridge::poll_command_file() {
             return;
         }
         print_line("[DEBUG] Processing command: '" + printable_command(line) + "'");
-        process_command(line);
+        simulator_.post([this, line] { process_command(line); });
     } catch (const std::exception& error) {
         print_line(std::string("[DEBUG] Command file error: ") + error.what());
     }
@@ -518,23 +569,24 @@ void FileBridge::process_command(const std::string& line) {
         {"POSITION_RTT", "[OK] Positioning aircraft at RTT Rattenberg",
          [](FileBridge& bridge) { return bridge.simconnect_.position_at_rattenberg(); }},
     };
+    command_results_.begin(++commands_taken_, line);
     for (const Command& command : kCommands) {
         if (line == command.word) {
             if (!command.confirmation.empty()) {
                 print_line(command.confirmation);
             }
+            simconnect_.track_sends([this](DWORD send_id) { command_results_.sent(send_id); });
             const bool carried_out = command.action(*this);
+            simconnect_.track_sends({});
             const CommandResult result = carried_out                   ? CommandResult::done
                                          : !simconnect_.is_connected() ? CommandResult::not_connected
                                                                        : CommandResult::failed;
-            state_file_.note_command(line, result, result == CommandResult::failed ? simconnect_.refused_result() : 0);
-            publish_state();
+            command_results_.finish(result, result == CommandResult::failed ? simconnect_.refused_result() : 0);
             return;
         }
     }
     print_line("[DEBUG] Unknown command: " + printable_command(line));
-    state_file_.note_command(line, CommandResult::unknown, 0);
-    publish_state();
+    command_results_.finish(CommandResult::unknown, 0);
 }
 
 }  // namespace velmar

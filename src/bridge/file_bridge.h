@@ -10,7 +10,9 @@
 #include <string_view>
 
 #include "bridge/bridge_state.h"
+#include "bridge/command_results.h"
 #include "bridge/exchange_files.h"
+#include "bridge/simulator_thread.h"
 #include "platform/filesystem.h"
 #include "platform/folder_lock.h"
 #include "simconnect/simconnect_manager.h"
@@ -32,6 +34,11 @@ struct BridgeOptions {
 
 // The bridge-mode object: publishes samples and status as JSON files, records
 // tests and carries out the commands of the command file.
+//
+// Threads: the main thread (run) polls the command file, publishes the state,
+// watches the link and ends the session; the simulator thread connects and
+// carries out the commands in the order taken; the dispatch thread handles
+// what the simulator sends. Nothing on the main thread waits on the simulator.
 class FileBridge {
 public:
     explicit FileBridge(BridgeOptions options = {});
@@ -59,6 +66,7 @@ public:
     void stop_test();
 
     void poll_command_file();
+    // Carries out a taken command (simulator thread; tests: their own).
     void process_command(const std::string& line);
 
     const std::string& data_file_path() const;
@@ -78,8 +86,14 @@ private:
     void command_loop();
     // Blocks for `duration` on the monotonic clock; only a stop request ends it early.
     void sleep_for(std::chrono::milliseconds duration);
-    // Closes a session the simulator has quit, as disconnect does.
+    // Closes a session whose link is gone (quit, failure, silence), as disconnect does.
     void close_session_after_quit();
+    // Owner's poll: asks a quiet simulator whether it is still there.
+    void watch_liveness();
+    // Simulator thread: the first attempt to connect, and each retry.
+    void first_connect();
+    void reconnect();
+    bool stop_is_requested();
     // After a successful connect: the lines that say so, and data collection.
     void announce_session();
     // Reconnecting only: says that the bridge waits, and when it tries next.
@@ -111,11 +125,18 @@ private:
     std::string recording_path_;      // guarded by test_mutex_
     bool recording_failing_ = false;  // an append failed and none succeeded since; guarded by test_mutex_
     std::optional<RecordingSummary> last_recording_;  // guarded by test_mutex_
-    std::string
-        command_file_problem_;  // main thread only: the last reported command file that could not be read or emptied
-    ExchangeFiles files_;       // thread-safe itself
-    SampleCounters sample_counters_;  // counted on the dispatch thread, read on the main thread
-    BridgeStateFile state_file_;      // main thread only
+    // Main thread only: the last reported command file that could not be read or emptied.
+    std::string command_file_problem_;
+    ExchangeFiles files_;               // thread-safe itself
+    SampleCounters sample_counters_;    // counted on the dispatch thread, read on the main thread
+    BridgeStateFile state_file_;        // main thread only
+    CommandResults command_results_;    // thread-safe on its own
+    std::uint64_t commands_taken_ = 0;  // simulator thread only (the commands run there in taken order)
+    std::mutex status_file_mutex_;      // serialises writes of the status file (any thread writes it)
+    // The first connect's outcome, set once by the simulator thread.
+    enum FirstConnect : int { kPending, kConnected, kFailed };
+    std::atomic<int> first_connect_{kPending};
+    std::atomic<bool> connect_pending_{false};  // a reconnect is queued or running
 
     std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_,
                              // last_recording_
@@ -124,6 +145,9 @@ private:
     bool stop_requested_ = false;
 
     std::chrono::steady_clock::time_point next_connect_attempt_;  // main thread only
+
+    // Last, so that it ends first: its jobs use everything above.
+    SimulatorThread simulator_;
 };
 
 }  // namespace velmar

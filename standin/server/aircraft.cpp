@@ -1,3 +1,5 @@
+// sim-standin's flight model and the simulation variables it answers.
+
 #include "aircraft.h"
 
 #include <algorithm>

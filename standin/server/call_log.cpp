@@ -1,3 +1,5 @@
+// sim-standin's call log and packet log, each line flushed as it is written.
+
 #include "call_log.h"
 
 #include <charconv>

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "../common/protocol.h"
+#include "protocol.h"
 
 namespace velmar::standin {
 

@@ -114,6 +114,7 @@ void Server::handle_call(Client& client, const protocol::PacketHeader& header, c
 
     const protocol::Function function = protocol::function_of(*call);
     const std::optional<std::int32_t> failure = take_failure(function);
+    const std::optional<std::uint32_t> refusal = failure ? std::nullopt : take_refusal(function);
     const std::int32_t result = failure.value_or(0);
     log_.write_line(std::string(protocol::function_name(function)) + " " + log_arguments(*call) + " -> " +
                     std::to_string(result));
@@ -122,11 +123,14 @@ void Server::handle_call(Client& client, const protocol::PacketHeader& header, c
         // Only our client hears an HRESULT; the others get what a simulator would send.
         if (!client.acknowledged)
             answer.records.push_back(exception_record(SIMCONNECT_EXCEPTION_ERROR, header.send_id, kNoIndex));
-    } else if (client.session.apply(*call, header.send_id, world_, answer.records)) {
-        broadcast_pause();  // the simulator's own news, never held
+    } else if (!refusal) {
+        // The simulator's own news, never held.
+        broadcast_effect(client.session.apply(*call, header.send_id, world_, answer.records));
     }
     // Records the call caused go out before its acknowledgement, so they are queued when the call returns.
     if (client.acknowledged) answer.records.push_back(ack_record(header.send_id, result));
+    // A refusal comes after the call has returned, as from the simulator.
+    if (refusal) answer.records.push_back(exception_record(*refusal, header.send_id, kNoIndex));
     respond(client, std::move(answer));
 }
 

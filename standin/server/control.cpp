@@ -1,12 +1,14 @@
+// sim-standin's control lines: read from the inputs, carried out in order, echoed.
+
 #include <poll.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "server.h"
-
-// Control lines: read from the inputs, carried out in order, echoed.
 
 namespace velmar::standin {
 
@@ -74,12 +76,32 @@ void Server::carry_out(const ControlCommand& command) {
         const RecordBytes quit = quit_record();
         for (auto& client : clients_) {
             if (client->dropped) continue;
-            if (client->listening()) send_record(*client, quit);
+            if (client->listening() && !silent_) send_record(*client, quit);  // a silent simulator says nothing
             client->closing = true;
             flush_client(*client);
         }
     } else if (std::holds_alternative<ExitCommand>(command)) {
         exit_ = true;
+    } else if (const auto* refuse = std::get_if<RefuseCommand>(&command)) {
+        if (refuse->code == 0) {
+            refusals_.erase(refuse->function);
+        } else {
+            refusals_[refuse->function] = Failure{static_cast<std::int32_t>(refuse->code), refuse->count};
+        }
+    } else if (const auto* pause = std::get_if<PauseCommand>(&command)) {
+        // The simulator's own menu: its pause news, but no client event was transmitted.
+        const std::uint32_t before = std::exchange(world_.pause_modes, pause->modes);
+        broadcast_effect(CallEffect{std::nullopt, 0, before});
+    } else if (const auto* unknown = std::get_if<UnknownVariableCommand>(&command)) {
+        std::string name = unknown->name;
+        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        world_.unknown_variables.insert(std::move(name));
+    } else if (const auto* silence = std::get_if<SilenceCommand>(&command)) {
+        silent_ = silence->silent;
+        // What was kept goes out now; what clients sent meanwhile is read at the next poll.
+        if (!silent_) {
+            for (auto& client : clients_) flush_client(*client);
+        }
     } else if (const auto* hold = std::get_if<HoldCommand>(&command)) {
         if (hold->hold) {
             holds_.insert(hold->function);

@@ -1,8 +1,12 @@
+// sim-standin's control lines parsed into commands, with the error a bad line gets.
+
 #include "control_line.h"
 
 #include <charconv>
 #include <limits>
 #include <vector>
+
+#include "session.h"
 
 namespace velmar::standin {
 
@@ -149,6 +153,36 @@ ParsedControl parse_control_line(std::string_view line) {
         const auto function = protocol::function_named(words[1]);
         if (!function) return failure("unknown function '" + std::string(words[1]) + "'");
         return ParsedControl{HoldCommand{*function, verb == "hold"}, {}};
+    }
+    if (verb == "refuse") {
+        if (arguments < 2 || arguments > 3) return failure("usage: refuse FUNCTION CODE [COUNT]");
+        const auto function = protocol::function_named(words[1]);
+        if (!function) return failure("unknown function '" + std::string(words[1]) + "'");
+        if (*function == protocol::Function::Open || *function == protocol::Function::Close)
+            return failure("only calls after SimConnect_Open are refused");
+        const auto code = parse_dword(words[2]);
+        if (!code) return failure("CODE must be a number from 0 to 4294967295");
+        std::optional<std::uint32_t> count;
+        if (arguments == 3) {
+            count = parse_dword(words[3]);
+            if (!count || *count == 0) return failure("COUNT must be a number from 1 to 4294967295");
+        }
+        return ParsedControl{RefuseCommand{*function, *code, count}, {}};
+    }
+    if (verb == "pause") {
+        const auto modes = arguments == 1 ? parse_dword(words[1]) : std::nullopt;
+        if (!modes || (*modes & ~kAllPauseModes) != 0)
+            return failure("usage: pause MODES (a sum of 1 pause, 4 active, 8 sim; 0 runs)");
+        return ParsedControl{PauseCommand{*modes}, {}};
+    }
+    if (verb == "unknown-var") {
+        const std::string_view name = text_after(line, end_of(line, verb));
+        if (arguments == 0) return failure("usage: unknown-var NAME");
+        return ParsedControl{UnknownVariableCommand{std::string(name)}, {}};
+    }
+    if (verb == "silence" || verb == "resume") {
+        if (arguments != 0) return failure("usage: " + std::string(verb));
+        return ParsedControl{SilenceCommand{verb == "silence"}, {}};
     }
     if (verb == "wait") {
         if (arguments != 1) return failure("usage: wait MS");

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "../common/protocol.h"
+#include "protocol.h"
 
 namespace velmar::standin {
 
@@ -51,8 +51,25 @@ struct HoldCommand {
     bool hold;  // false: release
 };
 
+// refuse: the next calls of `function` are answered as sent, then refused by an exception record.
+struct RefuseCommand {
+    protocol::Function function;
+    std::uint32_t code;                  // 0 ends the refusals
+    std::optional<std::uint32_t> count;  // nothing: every later call
+};
+struct PauseCommand {
+    std::uint32_t modes;
+};
+struct UnknownVariableCommand {
+    std::string name;
+};
+struct SilenceCommand {
+    bool silent;  // false: resume
+};
+
 using ControlCommand = std::variant<FailCommand, ExceptionCommand, EventCommand, SampleCommand, StateCommand,
-                                    AircraftCommand, FreezeCommand, QuitCommand, WaitCommand, ExitCommand, HoldCommand>;
+                                    AircraftCommand, FreezeCommand, QuitCommand, WaitCommand, ExitCommand, HoldCommand,
+                                    RefuseCommand, PauseCommand, UnknownVariableCommand, SilenceCommand>;
 
 struct ParsedControl {
     std::optional<ControlCommand> command;  // nothing: skip the line (see error)

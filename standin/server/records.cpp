@@ -1,10 +1,12 @@
+// The records sim-standin sends, byte for byte in the SDK's layouts.
+
 #include "records.h"
 
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
 
-#include "../common/protocol.h"
+#include "protocol.h"
 
 namespace velmar::standin {
 
@@ -55,9 +57,9 @@ RecordBytes exception_record(DWORD code, DWORD send_id, DWORD index) {
     return bytes_of(record);
 }
 
-RecordBytes event_record(DWORD event_id, DWORD data) {
+RecordBytes event_record(DWORD event_id, DWORD data, DWORD group_id) {
     auto record = make_record<SIMCONNECT_RECV_EVENT>(SIMCONNECT_RECV_ID_EVENT);
-    record.uGroupID = SIMCONNECT_RECV_EVENT::UNKNOWN_GROUP;
+    record.uGroupID = group_id;
     record.uEventID = event_id;
     record.dwData = data;
     return bytes_of(record);

@@ -17,7 +17,8 @@ using RecordBytes = std::vector<std::uint8_t>;
 RecordBytes open_record();
 RecordBytes quit_record();
 RecordBytes exception_record(DWORD code, DWORD send_id, DWORD index);
-RecordBytes event_record(DWORD event_id, DWORD data);
+// System events carry no group (4294967295); notifications of a client's own events carry its group.
+RecordBytes event_record(DWORD event_id, DWORD data, DWORD group_id = SIMCONNECT_RECV_EVENT::UNKNOWN_GROUP);
 // `text` is cut to MAX_PATH bytes; a path of exactly that length has no terminating zero, as in the SDK.
 RecordBytes system_state_record(DWORD request_id, DWORD integer, std::string_view text);
 RecordBytes data_record(DWORD request_id, DWORD define_id, DWORD flags, DWORD count, const std::string& payload);

@@ -1,3 +1,5 @@
+// sim-standin's one thread: the poll loop, sockets, frames and broadcasts.
+
 #include "server.h"
 
 #include <arpa/inet.h>
@@ -140,6 +142,7 @@ void Server::serve_once() {
     for (const auto& input : control_inputs_) fds.push_back({input.fd, POLLIN, 0});
     const std::size_t first_client = fds.size();
     for (const auto& client : clients_) {
+        if (silent_) break;  // not even a hang-up is noticed until resume
         const bool backlog = client->out.size() > client->out_sent;
         fds.push_back({client->fd, static_cast<short>(POLLIN | (backlog ? POLLOUT : 0)), 0});
     }
@@ -243,6 +246,7 @@ void Server::send_record(Client& client, const RecordBytes& record) {
 }
 
 void Server::flush_client(Client& client) {
+    if (silent_) return;  // kept for resume
     while (!client.dropped && client.out_sent < client.out.size()) {
         const ssize_t sent = ::send(client.fd, client.out.data() + client.out_sent, client.out.size() - client.out_sent,
                                     MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -268,18 +272,32 @@ void Server::drop(Client& client, std::string_view reason) {
     client.fd = -1;
 }
 
-std::optional<std::int32_t> Server::take_failure(protocol::Function function) {
-    const auto found = failures_.find(function);
-    if (found == failures_.end()) return std::nullopt;
+namespace {
+
+template <typename Table>
+std::optional<std::int32_t> take(Table& table, protocol::Function function) {
+    const auto found = table.find(function);
+    if (found == table.end()) return std::nullopt;
     const std::int32_t result = found->second.result;
-    if (found->second.remaining && --*found->second.remaining == 0) failures_.erase(found);
+    if (found->second.remaining && --*found->second.remaining == 0) table.erase(found);
     return result;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> Server::take_failure(protocol::Function function) { return take(failures_, function); }
+
+std::optional<std::uint32_t> Server::take_refusal(protocol::Function function) {
+    const auto code = take(refusals_, function);
+    if (!code) return std::nullopt;
+    return static_cast<std::uint32_t>(*code);
 }
 
 void Server::run_frame() {
     ++world_.frame_count;
     if (!world_.frozen && !world_.paused())
         world_.aircraft.advance(std::chrono::duration<double>(frame_period_).count());
+    if (silent_) return;  // a hung simulator sends no frames, then or later
     std::vector<RecordBytes> records;
     for (auto& client : clients_) {
         if (client->state != Client::State::Open || !client->listening()) continue;
@@ -290,17 +308,20 @@ void Server::run_frame() {
 }
 
 void Server::broadcast(const RecordBytes& record) {
+    if (silent_) return;
     for (auto& client : clients_) {
         if (client->listening()) send_record(*client, record);
     }
 }
 
-void Server::broadcast_pause() {
+void Server::broadcast_effect(const CallEffect& effect) {
+    if (silent_) return;
     std::vector<RecordBytes> records;
     for (auto& client : clients_) {
         if (!client->listening()) continue;
         records.clear();
-        client->session.paused_changed(world_.paused(), records);
+        if (effect.transmitted) client->session.notify(*effect.transmitted, effect.data, records);
+        client->session.pause_changed(effect.modes_before, world_.pause_modes, records);
         for (const RecordBytes& record : records) send_record(*client, record);
     }
 }

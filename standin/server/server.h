@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../common/protocol.h"
+#include "protocol.h"
 #include "call_log.h"
 #include "control_line.h"
 #include "records.h"
@@ -121,10 +121,11 @@ private:
     void release_held(protocol::Function function);
     void run_frame();
     void broadcast(const RecordBytes& record);
-    void broadcast_pause();
+    void broadcast_effect(const CallEffect& effect);
     void send_record(Client& client, const RecordBytes& record);
     void drop(Client& client, std::string_view reason);
     std::optional<std::int32_t> take_failure(protocol::Function function);
+    std::optional<std::uint32_t> take_refusal(protocol::Function function);
 
     ServerOptions options_;
     LineSink output_;
@@ -157,6 +158,9 @@ private:
         std::optional<std::uint32_t> remaining;
     };
     std::map<protocol::Function, Failure> failures_;
+    std::map<protocol::Function, Failure> refusals_;  // result: the exception code
+    // A hung simulator: clients are neither read nor written, frames and control-line records are dropped.
+    bool silent_ = false;
     std::set<protocol::Function> holds_;  // functions whose next call is answered only at release
     World world_;
     std::chrono::steady_clock::duration frame_period_{};

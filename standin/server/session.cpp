@@ -1,3 +1,5 @@
+// What the simulator keeps for one client and does for each of its calls and frames.
+
 #include "session.h"
 
 #include <algorithm>
@@ -18,10 +20,27 @@ struct SystemEventName {
     SystemEvent event;
 };
 
+// The system events the simulator documents; those not simulated here are accepted and never sent.
 constexpr SystemEventName kSystemEvents[] = {
-    {"SIM", SystemEvent::Sim},           {"PAUSE", SystemEvent::Pause},       {"PAUSED", SystemEvent::Paused},
-    {"UNPAUSED", SystemEvent::Unpaused}, {"SIMSTART", SystemEvent::SimStart}, {"SIMSTOP", SystemEvent::SimStop},
+    {"SIM", SystemEvent::Sim},
+    {"PAUSE", SystemEvent::Pause},
+    {"PAUSE_EX1", SystemEvent::PauseEx1},
+    {"PAUSED", SystemEvent::Paused},
+    {"UNPAUSED", SystemEvent::Unpaused},
+    {"SIMSTART", SystemEvent::SimStart},
+    {"SIMSTOP", SystemEvent::SimStop},
+    {"AIRCRAFTLOADED", SystemEvent::Other},
+    {"1SEC", SystemEvent::Other},
+    {"4SEC", SystemEvent::Other},
+    {"6HZ", SystemEvent::Other},
+    {"FRAME", SystemEvent::Other},
+    {"FLIGHTLOADED", SystemEvent::Other},
+    {"CRASHED", SystemEvent::Other},
+    {"POSITIONCHANGED", SystemEvent::Other},
 };
+
+// The argument index of the client event id in MapClientEventToSimEvent and SubscribeToSystemEvent.
+constexpr DWORD kEventIdIndex = 1;
 
 // Simulator events that do something here; any name with a '.' (custom) or
 // starting with '#' (third-party id), and the empty name (private), are
@@ -109,26 +128,21 @@ struct Session::Context {
     std::uint32_t send_id;
     World& world;
     std::vector<RecordBytes>& out;
-    bool pause_changed = false;
+    CallEffect effect;
 
     void exception(DWORD code, DWORD index) { out.push_back(exception_record(code, send_id, index)); }
-    void set_paused(bool pause, bool active, bool sim) {
-        const bool was_paused = world.paused();
-        world.pause = pause;
-        world.active_pause = active;
-        world.sim_pause = sim;
-        pause_changed = pause_changed || was_paused != world.paused();
-    }
 };
 
-bool Session::apply(const protocol::Call& call, std::uint32_t send_id, World& world, std::vector<RecordBytes>& out) {
-    Context context{send_id, world, out};
+CallEffect Session::apply(const protocol::Call& call, std::uint32_t send_id, World& world,
+                          std::vector<RecordBytes>& out) {
+    Context context{send_id, world, out, CallEffect{std::nullopt, 0, world.pause_modes}};
     std::visit([&](const auto& arguments) { apply(arguments, context); }, call);
-    return context.pause_changed;
+    return context.effect;
 }
 
 void Session::apply(const protocol::AddToDataDefinition& call, Context& context) {
-    const auto variable = call.datum_name.null ? std::nullopt : find_variable(call.datum_name.value);
+    const bool refused = call.datum_name.null || context.world.unknown_variables.count(upper(call.datum_name.value));
+    const auto variable = refused ? std::nullopt : find_variable(call.datum_name.value);
     if (!variable) return context.exception(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, 2);
     const auto type = static_cast<DWORD>(call.datum_type);
     const bool position = *variable == Variable::InitialPosition;
@@ -145,8 +159,11 @@ void Session::apply(const protocol::AddToDataDefinition& call, Context& context)
 }
 
 void Session::apply(const protocol::MapClientEventToSimEvent& call, Context& context) {
+    if (event_ids_.count(call.event_id))
+        return context.exception(SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE, kEventIdIndex);
     const std::string wanted = upper(call.event_name.value);
     if (!known_sim_event(wanted)) return context.exception(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, 2);
+    event_ids_.insert(call.event_id);
     mappings_[call.event_id] = wanted;
 }
 
@@ -160,12 +177,16 @@ void Session::apply(const protocol::SetNotificationGroupPriority& call, Context&
 }
 
 void Session::apply(const protocol::SubscribeToSystemEvent& call, Context& context) {
+    if (event_ids_.count(call.event_id))
+        return context.exception(SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE, kEventIdIndex);
     const auto event = find_system_event(call.event_name);
     if (!event) return context.exception(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, 2);
+    event_ids_.insert(call.event_id);
     subscriptions_.emplace_back(call.event_id, *event);
-    // Like the simulator, "Pause" and "Sim" answer with the current state at once.
+    // Like the simulator, "Pause", "Pause_EX1" and "Sim" answer with the current state at once.
     if (*event == SystemEvent::Pause)
         context.out.push_back(event_record(call.event_id, context.world.paused() ? 1 : 0));
+    if (*event == SystemEvent::PauseEx1) context.out.push_back(event_record(call.event_id, context.world.pause_modes));
     if (*event == SystemEvent::Sim) context.out.push_back(event_record(call.event_id, 1));
 }
 
@@ -207,13 +228,15 @@ void Session::apply(const protocol::TransmitClientEvent& call, Context& context)
     const auto mapping = mappings_.find(call.event_id);
     if (mapping == mappings_.end()) return context.exception(SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, 2);
     const std::string& event = mapping->second;
-    const World& world = context.world;
-    if (event == "PAUSE_TOGGLE") context.set_paused(!world.pause, world.active_pause, world.sim_pause);
-    if (event == "PAUSE_ON") context.set_paused(true, world.active_pause, world.sim_pause);
-    if (event == "PAUSE_SET") context.set_paused(call.data != 0, world.active_pause, world.sim_pause);
-    if (event == "PAUSE_OFF") context.set_paused(false, false, false);
-    if (event == "ACTIVE_PAUSE_TOGGLE") context.set_paused(world.pause, !world.active_pause, world.sim_pause);
-    if (event == "SIM_PAUSE_TOGGLE") context.set_paused(world.pause, world.active_pause, !world.sim_pause);
+    std::uint32_t& modes = context.world.pause_modes;
+    if (event == "PAUSE_TOGGLE") modes ^= kPauseMode;
+    if (event == "PAUSE_ON") modes |= kPauseMode;
+    if (event == "PAUSE_SET") modes = call.data != 0 ? modes | kPauseMode : modes & ~kPauseMode;
+    if (event == "PAUSE_OFF") modes = 0;
+    if (event == "ACTIVE_PAUSE_TOGGLE") modes ^= kActivePauseMode;
+    if (event == "SIM_PAUSE_TOGGLE") modes ^= kSimPauseMode;
+    context.effect.transmitted = event;
+    context.effect.data = call.data;
 }
 
 void Session::apply(const protocol::SetDataOnSimObject& call, Context& context) {
@@ -260,11 +283,24 @@ void Session::apply(const protocol::SetDataOnSimObject& call, Context& context) 
     }
 }
 
-void Session::paused_changed(bool now_paused, std::vector<RecordBytes>& out) const {
+void Session::pause_changed(std::uint32_t before, std::uint32_t after, std::vector<RecordBytes>& out) const {
+    if (before == after) return;
+    const bool flipped = (before != 0) != (after != 0);
     for (const auto& [event_id, event] : subscriptions_) {
-        if (event == SystemEvent::Pause) out.push_back(event_record(event_id, now_paused ? 1 : 0));
-        if (event == SystemEvent::Paused && now_paused) out.push_back(event_record(event_id, 1));
-        if (event == SystemEvent::Unpaused && !now_paused) out.push_back(event_record(event_id, 0));
+        if (event == SystemEvent::PauseEx1) out.push_back(event_record(event_id, after));
+        if (event == SystemEvent::Pause && flipped) out.push_back(event_record(event_id, after != 0 ? 1 : 0));
+        if (event == SystemEvent::Paused && (after & ~before) != 0) out.push_back(event_record(event_id, 1));
+        if (event == SystemEvent::Unpaused && before != 0 && after == 0) out.push_back(event_record(event_id, 0));
+    }
+}
+
+void Session::notify(const std::string& sim_event, DWORD data, std::vector<RecordBytes>& out) const {
+    for (const auto& [group_id, event_ids] : groups_) {
+        for (const DWORD event_id : event_ids) {
+            const auto mapping = mappings_.find(event_id);
+            if (mapping != mappings_.end() && mapping->second == sim_event)
+                out.push_back(event_record(event_id, data, group_id));
+        }
     }
 }
 

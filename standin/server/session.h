@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "../common/protocol.h"
+#include "protocol.h"
 #include "aircraft.h"
 #include "records.h"
 
@@ -22,23 +24,37 @@ struct World {
     double rate_hz = 30;
     std::uint64_t frame_count = 0;
     bool frozen = false;
-    bool pause = false;
-    bool active_pause = false;
-    bool sim_pause = false;
-    bool paused() const { return pause || active_pause || sim_pause; }
+    std::uint32_t pause_modes = 0;            // "Pause_EX1" bits: kPauseMode, kActivePauseMode, kSimPauseMode
+    std::set<std::string> unknown_variables;  // upper case: refused for definitions added from now on
+    bool paused() const { return pause_modes != 0; }
 };
 
-enum class SystemEvent { Sim, Pause, Paused, Unpaused, SimStart, SimStop };
+inline constexpr std::uint32_t kPauseMode = 1;
+inline constexpr std::uint32_t kActivePauseMode = 4;
+inline constexpr std::uint32_t kSimPauseMode = 8;
+inline constexpr std::uint32_t kAllPauseModes = kPauseMode | kActivePauseMode | kSimPauseMode;
+
+enum class SystemEvent { Sim, Pause, PauseEx1, Paused, Unpaused, SimStart, SimStop, Other };
+
+// What a call did that other sessions must hear of.
+struct CallEffect {
+    std::optional<std::string> transmitted;  // a simulator event a client transmitted (upper case)
+    DWORD data = 0;                          // its dwData
+    std::uint32_t modes_before = 0;          // the pause modes before the call
+};
 
 class Session {
 public:
     // Carries out a call; the records it causes go to `out`, its exceptions
-    // with `send_id`. True when the call changed the paused state, which
-    // every session must then hear (paused_changed).
-    bool apply(const protocol::Call& call, std::uint32_t send_id, World& world, std::vector<RecordBytes>& out);
+    // with `send_id`. What every session must then hear is in the effect
+    // (notify, pause_changed).
+    CallEffect apply(const protocol::Call& call, std::uint32_t send_id, World& world, std::vector<RecordBytes>& out);
     // The data records due in this frame.
     void frame(const World& world, std::vector<RecordBytes>& out);
-    void paused_changed(bool now_paused, std::vector<RecordBytes>& out) const;
+    // The simulator's pause news, from `before` to `world.pause_modes`.
+    void pause_changed(std::uint32_t before, std::uint32_t after, std::vector<RecordBytes>& out) const;
+    // A transmitted simulator event, to each of this client's events mapped to it in a notification group.
+    void notify(const std::string& sim_event, DWORD data, std::vector<RecordBytes>& out) const;
 
 private:
     struct Datum {
@@ -78,6 +94,7 @@ private:
     std::map<DWORD, Request> requests_;
     std::map<DWORD, std::string> mappings_;  // client event id -> simulator event name (upper case)
     std::map<DWORD, std::vector<DWORD>> groups_;
+    std::set<DWORD> event_ids_;                                 // client event ids taken by a mapping or a subscription
     std::vector<std::pair<DWORD, SystemEvent>> subscriptions_;  // in subscription order
 };
 

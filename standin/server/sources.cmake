@@ -9,7 +9,7 @@ add_library(standin_server STATIC
     ${CMAKE_CURRENT_LIST_DIR}/server.cpp
     ${CMAKE_CURRENT_LIST_DIR}/session.cpp)
 target_include_directories(standin_server PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_include_directories(standin_server SYSTEM PUBLIC ${CMAKE_CURRENT_LIST_DIR}/../include)
+target_include_directories(standin_server SYSTEM PUBLIC ${CMAKE_SOURCE_DIR}/simconnect_client/include)
 target_link_libraries(standin_server PUBLIC standin_protocol Threads::Threads)
 velmar_warnings(standin_server)
 

@@ -60,33 +60,36 @@ TEST(StateFile, HeartbeatAndIdentityWithAFolderAndFreshAppData) {
     EXPECT_EQ(nlohmann::json::parse(last)["connected"], true) << "a killed bridge cannot say otherwise";
 }
 
-std::string fail(const std::string& function, int count = 1) {
-    return "fail SimConnect_" + function + " " + kEFail + " " + std::to_string(count);
-}
+std::string fail(const std::string& function) { return "fail SimConnect_" + function + " " + kEFail + " 1"; }
 
-// One row after another on one bridge: what the simulator does meanwhile, the
-// word written, the result the state file then shows, and its pause state.
-TEST(StateFile, CommandResultsAndPauseState) {
+// The simulator's rules, one row after another on one bridge: what the
+// simulator does (a control line), the word written (none: the simulator's
+// side alone), the result the state file then shows with its failure, and
+// the pause state.
+TEST(StrictSimulator, CommandResultsAndPauseStateFromTheSimulatorsAnswers) {
+    using Json = nlohmann::json;
     struct Row {
         std::string control, word, result;
-        nlohmann::json paused, hresult = nullptr;
+        Json modes;              // pause_modes; sim_paused follows from it
+        Json failure = nullptr;  // hresult, or [exception, exception_name]
     };
+    const Json running = Json::array();
     const Row rows[] = {
-        {"", "PAUSE_REGULAR", "done", true},
-        {"", "PAUSE_REGULAR", "done", false},  // a toggle
-        {fail("TransmitClientEvent"), "PAUSE_REGULAR", "failed", false, -2147467259},
-        {"", "PAUSE_ACTIVE", "done", true},
-        {fail("TransmitClientEvent"), "UNPAUSE", "failed", true, -2147467259},
-        {"", "UNPAUSE", "done", false},
-        {fail("SetDataOnSimObject", 2), "SET_STANDARD_FUEL", "failed", false, -2147467259},
-        {fail("RequestDataOnSimObject"), "START_TEST", "failed", false, -2147467259},
-        {"", "STOP_TEST", "done", false},
-        {"", "UNPAUSE ", "unknown", false},
-        {"", "start_test", "unknown", false},
-        {"", "BAD\x01\"\\\xc3\xa9", "unknown", false},
+        {"", "PAUSE_REGULAR", "done", {"pause"}},
+        {"pause 4", "", "", {"active"}},
+        {"", "PAUSE_REGULAR", "done", {"pause", "active"}},
+        {"", "UNPAUSE", "done", running},
+        {"refuse SimConnect_TransmitClientEvent 7 1", "PAUSE_SIM", "failed", running, {7, "NAME_UNRECOGNIZED"}},
+        {"", "PAUSE_SIM", "done", {"sim"}},
+        {"pause 13", "", "", {"pause", "active", "sim"}},
+        {"pause 0", "", "", running},
+        {fail("TransmitClientEvent"), "PAUSE_ACTIVE", "failed", running, -2147467259},
+        {"refuse SimConnect_SetDataOnSimObject 20 1", "SET_STANDARD_FUEL", "failed", running, {20, "DATA_ERROR"}},
+        {"", "POSITION_RTT", "done", running},
+        {"refuse SimConnect_RequestDataOnSimObject 3 1", "START_TEST", "failed", running, {3, "UNRECOGNIZED_ID"}},
+        {"", "STOP_TEST", "done", running},
+        {"", "start_test", "unknown", running},
         {"quit", "START_TEST", "not_connected", nullptr},
-        {"", "POSITION_RTT", "not_connected", nullptr},
-        {"", "STOP_TEST", "done", nullptr},
     };
     BridgeRun run;
     ASSERT_TRUE(run.start_connected()) << run.bridge->output() << run.bridge->error_output();
@@ -95,19 +98,101 @@ TEST(StateFile, CommandResultsAndPauseState) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.control + " then " + row.word);
         if (!row.control.empty()) run.standin.control(row.control);
-        ASSERT_TRUE(run.command(row.word + "\n"));
-        EXPECT_TRUE(run.command_result_is(++seq, row.word, row.result)) << read_file(run.state_file());
-        EXPECT_TRUE(run.state_becomes([&](const nlohmann::json& state) {
-            return state["last_command"]["hresult"] == row.hresult && state["sim_paused"] == row.paused &&
-                   state["connected"] == !row.paused.is_null();
+        if (!row.word.empty()) {
+            ASSERT_TRUE(run.command(row.word + "\n"));
+            EXPECT_TRUE(run.command_result_is(++seq, row.word, row.result)) << read_file(run.state_file());
+        }
+        const Json hresult = row.failure.is_number() ? row.failure : Json();
+        const Json exception = row.failure.is_array() ? row.failure[0] : Json();
+        const Json name = row.failure.is_array() ? row.failure[1] : Json();
+        EXPECT_TRUE(run.state_becomes([&](const Json& state) {
+            const Json& command = state["last_command"];
+            return state["pause_modes"] == row.modes &&
+                   state["sim_paused"] == (row.modes.is_null() ? Json() : Json(!row.modes.empty())) &&
+                   state["connected"] == !row.modes.is_null() &&
+                   (seq == 0 || (command["hresult"] == hresult && command["exception"] == exception &&
+                                 command["exception_name"] == name));
         })) << read_file(run.state_file());
         states += read_file(run.state_file()) + "\n";
     }
+    // Real changes only: not the notifications of the pause events sent.
+    EXPECT_EQ(run.bridge->count_lines("Simulator paused"), 2u) << run.bridge->output();
+    EXPECT_EQ(run.bridge->count_lines("Simulator unpaused"), 2u);
     EXPECT_TRUE(run.interrupt_cleanly());
     if (!have_jsonschema()) GTEST_SKIP() << "no jsonschema";
     write_file(run.scratch.path() / "states.jsonl", states);
     EXPECT_EQ(schema_problems(VELMAR_SCHEMA_DIR "/bridge-state.schema.json", run.scratch.path() / "states.jsonl"), "");
 }
 
+// A simulator that hangs (the stand-in goes silent, keeping the connection
+// open) is noticed without a quit record: the running test ends whole and
+// the bridge says it is disconnected; with --reconnect it connects again once
+// the simulator answers. Meanwhile commands, the heartbeat and Ctrl+C stay
+// prompt, even with a call blocked on the silent simulator.
+TEST(StrictSimulator, ASilentSimulatorIsNoticedWhileTheBridgeStaysPrompt) {
+    for (const bool resume : {true, false}) {
+        SCOPED_TRACE(resume ? "resumed" : "interrupted while silent");
+        BridgeRun run;
+        ASSERT_TRUE(run.start({Lines{run.data_folder().string(), "--reconnect"}}).wait_for_line(kStartedLine, 20s));
+        ASSERT_TRUE(run.command("START_TEST", kTestStartedLine));
+        ASSERT_TRUE(eventually([&] { return run.recorded_lines() > 0; }));
+        run.standin.control("silence");
+        // A call that now waits on the simulator, then commands behind it.
+        ASSERT_TRUE(run.command("PAUSE_REGULAR"));
+        for (const std::string word : {"UNKNOWN_1", "UNKNOWN_2"}) {
+            ASSERT_TRUE(run.command(word)) << "the command file is still taken";
+            EXPECT_TRUE(run.bridge->wait_for_line("[DEBUG] Processing command: '" + word + "'", 5s));
+        }
+        const std::int64_t alive = run.state()["alive_at"];
+        EXPECT_TRUE(run.state_becomes([&](const nlohmann::json& state) { return state["alive_at"] > alive; }, 5s))
+            << "the heartbeat goes on";
+        if (!resume) {
+            EXPECT_TRUE(run.interrupt_cleanly());
+            EXPECT_EQ(run.state()["connected"], false);
+            EXPECT_EQ(recording_problem(run.recordings().back()), "");
+            continue;
+        }
+        EXPECT_TRUE(run.state_becomes(
+            [](const nlohmann::json& state) { return state["connected"] == false && state["test_active"] == false; },
+            12s))
+            << read_file(run.state_file());
+        EXPECT_TRUE(run.status_becomes(false, false));
+        EXPECT_TRUE(run.command_result_is(4, "UNKNOWN_2", "unknown")) << "the commands behind the call are not lost";
+        EXPECT_TRUE(run.bridge->wait_for_line(kTestEndedLine, 5s));
+        EXPECT_EQ(recording_problem(run.recordings().back()), "");
+        run.standin.control("resume");
+        EXPECT_TRUE(run.state_becomes([](const nlohmann::json& state) { return state["connected"] == true; }, 12s))
+            << read_file(run.state_file());
+        EXPECT_TRUE(run.interrupt_cleanly());
+    }
+}
+
+// A variable the simulator does not know is left out of its definition, so
+// its records are shorter: named once on standard error and never read, so
+// no value lands under another's key; the data file keeps the last good sample.
+TEST(StrictSimulator, AnUnknownVariableAndItsShortRecordsLeaveTheLastGoodSample) {
+    BridgeRun run;
+    run.standin.control("freeze on");
+    ASSERT_TRUE(run.start({Lines{run.data_folder().string(), "--reconnect"}}).wait_for_line(kStartedLine, 20s));
+    ASSERT_TRUE(eventually([&] { return is_flight_data(read_file(run.data_file())); }));
+    const std::string good = read_file(run.data_file());
+    run.standin.control("unknown-var AIRSPEED INDICATED");
+    run.standin.control("quit");
+    ASSERT_TRUE(run.bridge->wait_for_line_count(kStartedLine, 2, 20s));
+    const std::string refused =
+        "[CUSTOM ERROR] Variable \"AIRSPEED INDICATED\" refused by the simulator "
+        "(NAME_UNRECOGNIZED): left out of the sample definition";
+    const std::string short_record =
+        "[CUSTOM ERROR] Sample record not read: definition 0, 8 values, 64 bytes of data; expected definition 0, 9 "
+        "values, 72 bytes of data";
+    EXPECT_TRUE(run.bridge->wait_for_error_output(short_record, 10s)) << run.bridge->error_output();
+    run.standin.control("freeze off");  // more short records: still one line
+    EXPECT_TRUE(run.command("STOP_TEST", kTestStoppedLine));
+    EXPECT_EQ(read_file(run.data_file()), good);
+    EXPECT_TRUE(run.interrupt_cleanly());
+    const Lines errors = run.bridge->error_lines();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), refused), 1) << run.bridge->error_output();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), short_record), 1);
+}
 }  // namespace
 }  // namespace velmar::test

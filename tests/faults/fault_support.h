@@ -196,7 +196,8 @@ struct BridgeRun {
         return state_becomes([&](const nlohmann::json& now) {
             const auto& command = now["last_command"];
             return command.is_object() && command["seq"] == seq && command["word"] == word &&
-                   command["result"] == result && command["hresult"].is_null() == (result != "failed");
+                   command["result"] == result &&
+                   (command["hresult"].is_null() && command["exception"].is_null()) == (result != "failed");
         });
     }
 

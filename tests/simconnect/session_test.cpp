@@ -8,6 +8,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -15,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "simconnect/liveness.h"
 #include "simconnect/sample_definition.h"
 #include "simconnect/simconnect_manager.h"
 #include "support/capture.h"
@@ -39,6 +41,32 @@ FlightData decode(const Values& values) {
 }
 
 std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
+
+// A simulator that goes quiet is asked once after 5 s and counts as gone
+// when nothing at all has come 5 s after the question; any record answers.
+// Each row: seconds since the connection began, whether a record came then,
+// and the verdict of a check made at that moment.
+TEST(Liveness, AskedAfterFiveQuietSecondsGoneFiveSecondsLater) {
+    using Verdict = LivenessWatch::Verdict;
+    const struct {
+        double at;
+        bool heard;
+        Verdict verdict;
+    } rows[] = {
+        {4.9, false, Verdict::alive},  {5.0, false, Verdict::ask},    {6.0, false, Verdict::alive},
+        {7.0, true, Verdict::alive},   {11.9, false, Verdict::alive}, {12.0, false, Verdict::ask},
+        {16.9, false, Verdict::alive}, {17.0, false, Verdict::gone},
+    };
+    const auto start = LivenessWatch::Clock::now();
+    LivenessWatch watch;
+    watch.restart(start);
+    for (const auto& row : rows) {
+        const auto now =
+            start + std::chrono::duration_cast<LivenessWatch::Clock::duration>(std::chrono::duration<double>(row.at));
+        if (row.heard) watch.heard(now);
+        EXPECT_EQ(watch.check(now), row.verdict) << "at " << row.at << " s";
+    }
+}
 
 TEST(SampleDecoding, CopiesEveryValueBitForBitAndSimOnGroundIsTrueWhenNotZero) {
     const Values cases[] = {
@@ -170,6 +198,7 @@ const Lines kRegistration = {
     R"(SimConnect_SubscribeToSystemEvent 9 "Quit" -> 0)",
     R"(SimConnect_SubscribeToSystemEvent 4 "Pause" -> 0)",
     R"(SimConnect_SubscribeToSystemEvent 5 "Unpaused" -> 0)",
+    R"(SimConnect_SubscribeToSystemEvent 10 "Pause_EX1" -> 0)",
 };
 
 TEST_F(SessionTest, ConnectRegistersOnceDisconnectClosesAndRefusedOpensAreReported) {
@@ -190,6 +219,9 @@ TEST_F(SessionTest, ConnectRegistersOnceDisconnectClosesAndRefusedOpensAreReport
                   (Lines{"[DEBUG] Minimal data definition (9 variables) - testing live data restoration",
                          "[DEBUG] Pause control events mapped with input groups", "Connected to MSFS SimConnect"}));
         EXPECT_EQ(seen().connections, std::vector<bool>{true});
+        handle({});
+        EXPECT_TRUE(errors().empty()) << "the refusals of \"Quit\" and the reused ids are expected";
+        EXPECT_EQ(manager_.pause_modes(), 0U) << "known from the subscription";
         clear_all();
         manager_.disconnect();
         manager_.disconnect();  // closed already: nothing
@@ -209,22 +241,24 @@ TEST_F(SessionTest, ConnectRegistersOnceDisconnectClosesAndRefusedOpensAreReport
     }
 }
 
-TEST_F(SessionTest, DispatchHandlesEveryRecordKindAndRemembersQuit) {
+TEST_F(SessionTest, DispatchHandlesEveryRecordKindAndNoticesTheLinkGo) {
     connect_and_settle();
-    const Lines reported = {"SimConnect Exception: 1", "SimConnect Exception: 0", "SimConnect Exception: 4000000000"};
-    // Every kind of record, all drained by one dispatch call.
-    handle(join({"exception 3", "exception 7", "exception 9", "exception 1", "exception 0", "exception 4000000000"},
-                {"event 4 1", "event 5 1", "event 6", "event 7", "event 8 1", "event 9", "event 4 0", "event 5 0",
-                 "event 1000", "sample 2 9000 120.5 118 207 -500 53.25 1 47.43183333333333 11.939666666666668",
+    // Exceptions that name no registration packet are reported, whatever their code.
+    const Lines reported = {"SimConnect Exception: 3", "SimConnect Exception: 9", "SimConnect Exception: 4000000000"};
+    // Every kind of record, all drained by one dispatch call. Only "Pause_EX1"
+    // (id 10) carries the pause state; events 4 and 5 are notifications.
+    handle(join({"exception 3", "exception 9", "exception 4000000000"},
+                {"event 4 1", "event 5 1", "event 10 1", "event 10 5", "event 1000", "event 10 0", "event 10 0",
+                 "sample 2 9000 120.5 118 207 -500 53.25 1 47.43183333333333 11.939666666666668",
                  "sample 7 1 2 3 4 5 6 7 8 9", R"(state 4 SimObjects\Airplanes\Ignored\aircraft.cfg)",
                  R"(state 3 SimObjects\Airplanes\Asobo_TBM930\aircraft.cfg)", "sample 4294967295 1 2 3 4 5 6 7 8 9",
-                 "sample 2 nan inf -inf 0 -0 0 -0 0 0"}));
-    EXPECT_EQ(out(),
-              (Lines{"Simulator paused", "Simulator unpaused", "Simulator paused", "Simulator unpaused",
-                     "[DEBUG] Received unknown data request ID: 7", "[DIAG] Received aircraft system state",
-                     "[DIAG] Writing to: " + diagnostic_file_, "[OK] Aircraft detected from system state: 'TBM930'",
-                     "[DIAG] Aircraft data dumped to: " + diagnostic_file_,
-                     "[DEBUG] Received unknown data request ID: 4294967295"}));
+                 "sample 2 nan inf -inf 0 -0 0 -0 0 0", "event 10 8"}));
+    EXPECT_EQ(out(), (Lines{"Simulator paused", "Simulator unpaused", "[DEBUG] Received unknown data request ID: 7",
+                            "[DIAG] Received aircraft system state", "[DIAG] Writing to: " + diagnostic_file_,
+                            "[OK] Aircraft detected from system state: 'TBM930'",
+                            "[DIAG] Aircraft data dumped to: " + diagnostic_file_,
+                            "[DEBUG] Received unknown data request ID: 4294967295", "Simulator paused"}));
+    EXPECT_EQ(manager_.pause_modes(), 8U);
     EXPECT_EQ(errors(), reported);
     EXPECT_EQ(seen().errors, reported);
     const std::vector<FlightData> samples = seen().samples;
@@ -234,17 +268,8 @@ TEST_F(SessionTest, DispatchHandlesEveryRecordKindAndRemembersQuit) {
     EXPECT_TRUE(std::isnan(samples[1].altitude) && samples[1].airspeed_indicated == HUGE_VAL);
     EXPECT_EQ(samples[1].aircraft_title + "/" + samples[1].aircraft_type, "TBM930/TBM9");
 
-    clear_all();
-    standin_.control("quit");  // remembered, and nothing else, until the next connect
-    ASSERT_TRUE(dispatch_until([&] { return manager_.quit_received(); }));
-    EXPECT_TRUE(manager_.is_connected() && out().empty() && seen().connections.empty());
-    manager_.disconnect();
-    ASSERT_TRUE(manager_.connect(kClientName));
-    EXPECT_FALSE(manager_.quit_received());
-
     // A shutdown arriving mid-drain ends it after the record in hand, and
     // every later drain stays interrupted: a fast stream cannot hold it up.
-    handle({});
     clear_all();
     manager_.set_sample_callback([this](const FlightData& s) {
         note([&](Seen& seen) { seen.samples.push_back(s); });
@@ -253,6 +278,34 @@ TEST_F(SessionTest, DispatchHandlesEveryRecordKindAndRemembersQuit) {
     handle({"sample 2 1 0 0 0 0 0 0 0 0", "sample 2 2 0 0 0 0 0 0 0 0"});
     manager_.dispatch_messages();
     EXPECT_EQ(seen().samples.size(), 1U);
+    manager_.disconnect();
+
+    // The end of a link is remembered, and nothing else done, until the owner
+    // disconnects: the simulator's quit record, or (a simulator killed sends
+    // none) the library's saying the connection is gone.
+    const struct {
+        bool killed;
+        Lines errors;
+    } endings[] = {
+        {false, {}},
+        {true, {"[CUSTOM ERROR] Connection to MSFS lost: SimConnect_GetNextDispatch returned 0xC000013E"}},
+    };
+    for (const auto& ending : endings) {
+        SCOPED_TRACE(ending.killed ? "killed" : "quit");
+        ASSERT_TRUE(manager_.connect(kClientName));
+        EXPECT_FALSE(manager_.link_lost());
+        clear_all();
+        if (ending.killed) {
+            standin_.process().send_signal(SIGKILL);
+        } else {
+            standin_.control("quit");
+        }
+        ASSERT_TRUE(dispatch_until([&] { return manager_.link_lost(); }));
+        EXPECT_TRUE(manager_.is_connected() && out().empty() && seen().connections.empty());
+        EXPECT_EQ(errors(), ending.errors);
+        manager_.disconnect();
+        EXPECT_EQ(manager_.pause_modes(), std::nullopt);
+    }
 }
 
 TEST_F(SessionTest, DiagnosticRecordsAreAppendedByteExactUnlessTheFileCannotBeOpened) {

@@ -1,5 +1,6 @@
 // Where the substitute library's Open connects: the rule as a table, then the
 // product in simple mode started in a folder with a SimConnect.cfg.
+#include <SimConnect.h>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -97,6 +98,8 @@ TEST(ChooseEndpoints, FromVariableConfigFileAndPlatform) {
          false,
          {TcpEndpoint{Family::IPv4, "192.168.1.20", 500}},
          ""},
+        // SIMCONNECT_OPEN_CONFIGINDEX_LOCAL ignores the file.
+        {std::nullopt, remote, 0xFFFFFFFF, false, {kDefault}, ""},
         // A file that can't be used fails Open; nothing is guessed.
         {std::nullopt, remote, 2, true, {}, "SimConnect.cfg: no section [SimConnect.2] for config index 2"},
         {std::nullopt, "", 0, true, {}, "SimConnect.cfg: no section [SimConnect.0] or [SimConnect] for config index 0"},
@@ -267,6 +270,24 @@ TEST(OpenWithConfigFile, ReachesTheStandinOverIpv4AndIpv6) {
     EXPECT_TRUE(contains(run.output, kConnected)) << testing::PrintToString(run.output);
     ASSERT_TRUE(standin.wait_for_log_lines(4));
     EXPECT_EQ(standin.log_lines(), (Lines{kOpenAndClose[0], kOpenAndClose[1], kOpenAndClose[0], kOpenAndClose[1]}));
+}
+
+TEST(OpenWithConfigFile, TheWorkingDirectorysFileIsReadAndAMissingSectionIsAnInvalidArgument) {
+    Standin standin;
+    ScratchDir folder;
+    write_file(folder.path() / "SimConnect.cfg",
+               "[SimConnect.1]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=" + std::to_string(standin.port()) + "\n");
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    ::unsetenv("SIMCONNECT_STANDIN_PORT");
+    HANDLE handle = reinterpret_cast<HANDLE>(0x1234);
+    EXPECT_EQ(SimConnect_Open(&handle, "two", nullptr, 0, nullptr, 2), E_INVALIDARG);
+    EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
+    EXPECT_EQ(SimConnect_Open(&handle, "one", nullptr, 0, nullptr, 1), S_OK);
+    EXPECT_EQ(SimConnect_Close(handle), S_OK);
+    std::filesystem::current_path(before);
+    ASSERT_TRUE(standin.wait_for_log_lines(2));
+    EXPECT_EQ(standin.log_lines(), (Lines{"SimConnect_Open \"one\" 0 0 0 1 -> 0", "SimConnect_Close -> 0"}));
 }
 
 TEST(OpenWithConfigFile, AFileItCannotUseFailsOpenWithOneLineAndTheVariableStillWins) {

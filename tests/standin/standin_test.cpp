@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include <tuple>
 #include <vector>
 
+#include "connection.h"
 #include "protocol.h"
 #include "simconnect/sample_definition.h"
 #include "support/process.h"
@@ -29,6 +31,18 @@ namespace velmar::test {
 namespace {
 
 namespace protocol = standin::protocol;
+
+constexpr HRESULT kGone = static_cast<HRESULT>(0xC000013EUL);  // the connection is gone, as the SDK's library says
+
+// Shortens the library's wait for a server's reply for one test.
+class ReplyTimeout {
+public:
+    explicit ReplyTimeout(int milliseconds) : saved_(standin::reply_timeout_ms.exchange(milliseconds)) {}
+    ~ReplyTimeout() { standin::reply_timeout_ms = saved_; }
+
+private:
+    int saved_;
+};
 
 // Points clients opened from now on at `standin`.
 void reach(const Standin& standin) { ::setenv("SIMCONNECT_STANDIN_PORT", std::to_string(standin.port()).c_str(), 1); }
@@ -67,6 +81,8 @@ struct Received {
         if (header.dwID == SIMCONNECT_RECV_ID_EXCEPTION)
             words("exception", as<SIMCONNECT_RECV_EXCEPTION>().dwException);
         if (header.dwID == SIMCONNECT_RECV_ID_EVENT) words("event", event.uEventID, event.dwData);
+        if (header.dwID == SIMCONNECT_RECV_ID_EVENT && event.uGroupID != SIMCONNECT_RECV_EVENT::UNKNOWN_GROUP)
+            words(" group", event.uGroupID);
         if (header.dwID == SIMCONNECT_RECV_ID_SYSTEM_STATE) {
             words("state", state.dwRequestID);
             text += " " + std::string(state.szString, strnlen(state.szString, sizeof state.szString));
@@ -98,7 +114,9 @@ class Client {
 public:
     explicit Client(const Standin& standin, const char* name = "Test Client") {
         reach(standin);
-        if (SimConnect_Open(&handle_, name, nullptr, 0, nullptr, 0) != S_OK) {
+        // Records are waited for on the library's wake, so a missed wake fails the test.
+        if (SimConnect_Open(&handle_, name, nullptr, 0, reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(wake_)),
+                            0) != S_OK) {
             ADD_FAILURE() << name << ": the stand-in refused the connection";
             return;
         }
@@ -106,7 +124,10 @@ public:
         ready_ = texts(collect_until([](const Received&) { return true; })) == Texts{"open"};
         if (!ready_) ADD_FAILURE() << name << ": no OPEN record first";
     }
-    ~Client() { close(); }
+    ~Client() {
+        close();
+        ::close(wake_);
+    }
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
@@ -114,6 +135,11 @@ public:
     bool ready() const { return ready_; }
     HANDLE handle() const { return handle_; }
     HRESULT close() { return std::exchange(open_, false) ? SimConnect_Close(handle_) : S_OK; }
+    // Every wake signalled so far; equals the records delivered once all are drained.
+    std::uint64_t wakes() {
+        take_wakes();
+        return wakes_;
+    }
 
     // Everything waiting now.
     Records drain() {
@@ -124,26 +150,51 @@ public:
         std::size_t seen = 0;
         return collect_until([&](const Received& record) { return record.id() == id && ++seen >= count; });
     }
-    // Collects until a record satisfies `done` (it is included), or the time is up.
+    // Collects `count` records, or what came until the time is up or the connection went.
+    Records take(std::size_t count) {
+        return count == 0
+                   ? Records{}
+                   : collect_until([&, seen = std::size_t{0}](const Received&) mutable { return ++seen >= count; });
+    }
+    // Collects until the connection is gone (see last()).
+    Records until_gone() {
+        return collect_until([](const Received&) { return false; });
+    }
+    // What GetNextDispatch last answered.
+    HRESULT last() const { return last_; }
+    // Collects until a record satisfies `done` (it is included), the time is up, or
+    // GetNextDispatch says the connection is gone.
     Records collect_until(const std::function<bool(const Received&)>& done, std::chrono::milliseconds timeout = 10s) {
         Records records;
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
             SIMCONNECT_RECV* record = nullptr;
             DWORD size = 0;
-            if (SimConnect_GetNextDispatch(handle_, &record, &size) == S_OK) {
+            last_ = SimConnect_GetNextDispatch(handle_, &record, &size);
+            if (last_ == S_OK) {
                 const auto* first = reinterpret_cast<const std::uint8_t*>(record);
                 records.push_back(Received{{first, first + size}});
                 if (done(records.back())) return records;
-            } else if (std::chrono::steady_clock::now() >= deadline) {
+            } else if (last_ != E_FAIL || std::chrono::steady_clock::now() >= deadline) {
                 return records;
             } else {
-                std::this_thread::sleep_for(2ms);  // GetNextDispatch never waits
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+                pollfd entry{wake_, POLLIN, 0};
+                if (::poll(&entry, 1, static_cast<int>(left.count())) == 1) take_wakes();
             }
         }
     }
 
 private:
+    void take_wakes() {
+        std::uint64_t count = 0;
+        if (::read(wake_, &count, sizeof count) == sizeof count) wakes_ += count;
+    }
+
+    const int wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    std::uint64_t wakes_ = 0;
+    HRESULT last_ = S_OK;
     HANDLE handle_ = nullptr;
     bool open_ = false;
     bool ready_ = false;
@@ -185,8 +236,9 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
     Standin standin;
     reach(standin);
     HANDLE h = nullptr;
-    SimConnect_Open(&h, "Velmar \"Tracker\"\n\x01", reinterpret_cast<HWND>(0x10), 1234, reinterpret_cast<HANDLE>(0x20),
-                    SIMCONNECT_OPEN_CONFIGINDEX_LOCAL);
+    const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    SimConnect_Open(&h, "Velmar \"Tracker\"\n\x01", reinterpret_cast<HWND>(0x10), 1234,
+                    reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(wake)), SIMCONNECT_OPEN_CONFIGINDEX_LOCAL);
     SimConnect_AddToDataDefinition(h, 0, "PLANE ALTITUDE", "feet");
     SimConnect_AddToDataDefinition(h, 100, "Initial Position", nullptr, SIMCONNECT_DATATYPE_INITPOSITION);
     SimConnect_AddToDataDefinition(h, 4294967295u, "PLANE ALTITUDE", "", SIMCONNECT_DATATYPE_FLOAT32, 0.1f, 42);
@@ -203,6 +255,7 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
     SimConnect_SetDataOnSimObject(h, 0, 0, 1, 2, 4, bytes);
     SimConnect_SetDataOnSimObject(h, 0, 0, 0, 1, 4, nullptr);
     SimConnect_Close(h);
+    ::close(wake);
     HANDLE nameless = nullptr;
     SimConnect_Open(&nameless, nullptr, nullptr, 0, nullptr, 0);
     SimConnect_Close(nameless);
@@ -248,7 +301,7 @@ TEST(StandinCallLog, FailuresAnswerTheCallsWithNoOtherEffect) {
     EXPECT_EQ(client.close(), S_OK);
     EXPECT_EQ(standin.log_lines(), (Texts{
                                        "SimConnect_Open \"refused\" 0 0 0 0 -> -2147467259",
-                                       "SimConnect_Open \"welcome\" 0 0 0 0 -> 0",
+                                       "SimConnect_Open \"welcome\" 0 0 1 0 -> 0",
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0",
@@ -289,6 +342,7 @@ TEST(StandinRecords, ArriveIntactAndInOrder) {
     // "AircraftLoaded" is answered before the call returns, with the path in force.
     EXPECT_EQ(request_state(client.handle()), S_OK);
     EXPECT_EQ(texts(client.drain()), Texts{"state 3 My Folder\\aircraft.cfg"});
+    EXPECT_EQ(client.wakes(), 8u);  // one per record, OPEN included
 }
 
 TEST(StandinAircraft, ChangedSendsTheFirstFrameAlwaysThenOnlyChanges) {
@@ -353,72 +407,98 @@ TEST(StandinAircraft, PositionAndFuelWritesShowInLaterSamples) {
     EXPECT_EQ(pick(records.back().doubles(), {kFuel}), std::vector<double>{35.75});
 }
 
-TEST(StandinEvents, PauseFlagsOwnTheirToggleAndUnknownNamesGiveExceptions) {
+// The simulator's rules, for every client: refusals by exception record (code, send id, argument index), with
+// no effect; then pausing, from a client and from the simulator, as each client hears it.
+TEST(StandinRules, RefusalsNameTheSendIdAndPausingSendsWhatTheSimulatorSends) {
     Standin standin;
-    Client client(standin);
-    const HANDLE h = client.handle();
+    Client a(standin, "a");
+    Client b(standin, "b");
+    const HANDLE h = a.handle();
     const char* names[] = {"PAUSE_TOGGLE", "PAUSE_OFF", "ACTIVE_PAUSE_TOGGLE", "SIM_PAUSE_TOGGLE"};
     for (DWORD event = 4; event <= 7; ++event) SimConnect_MapClientEventToSimEvent(h, event, names[event - 4]);
-    SimConnect_SubscribeToSystemEvent(h, 8, "Sim");
-    SimConnect_SubscribeToSystemEvent(h, 4, "Pause");
-    SimConnect_SubscribeToSystemEvent(h, 5, "Unpaused");
-    SimConnect_SubscribeToSystemEvent(h, 6, "Paused");
-    EXPECT_EQ(texts(client.drain()), (Texts{"event 8 1", "event 4 0"}));  // the current states at once
+    SimConnect_AddClientEventToNotificationGroup(h, 1, 4);
+    const char* system_events[] = {"Pause", "pause_ex1", "Paused", "Unpaused", "SIM"};
+    for (DWORD event = 10; event <= 14; ++event) SimConnect_SubscribeToSystemEvent(h, event, system_events[event - 10]);
+    EXPECT_EQ(texts(a.drain()), (Texts{"event 10 0", "event 11 0", "event 14 1"}));  // current states at once
+    SimConnect_MapClientEventToSimEvent(b.handle(), 20, "PAUSE_TOGGLE");
+    SimConnect_AddClientEventToNotificationGroup(b.handle(), 3, 20);
+    SimConnect_SubscribeToSystemEvent(b.handle(), 21, "Pause_EX1");
+    EXPECT_EQ(texts(b.drain()), Texts{"event 21 0"});
 
-    const std::pair<DWORD, Texts> steps[] = {
-        {4, {"event 4 1", "event 6 1"}},  // PAUSE_TOGGLE: paused
-        {6, {}},                          // ACTIVE_PAUSE_TOGGLE: still paused
-        {4, {}},                          // pause flag off, active pause still on
-        {5, {"event 4 0", "event 5 0"}},  // PAUSE_OFF clears all three
-        {5, {}},                          // nothing to clear
-        {7, {"event 4 1", "event 6 1"}},  // SIM_PAUSE_TOGGLE
-        {7, {"event 4 0", "event 5 0"}},
-    };
-    for (std::size_t i = 0; i < std::size(steps); ++i) {
-        ASSERT_EQ(transmit(h, steps[i].first), S_OK);
-        EXPECT_EQ(texts(client.drain()), steps[i].second) << "step " << i;
-    }
-
-    // The paused aircraft holds still.
-    add_sample_definition(h);
-    request_samples(h);
-    client.collect(kDataId, 2);
-    transmit(h, 4);
-    client.drain();
-    standin.control("wait 150");
-    EXPECT_EQ(texts(client.drain(), kDataId), Texts{});
-    transmit(h, 4);
-    EXPECT_EQ(texts(client.collect(kDataId), kDataId).size(), 1u);
-
-    // Unknown ids and names are answered S_OK; the exception follows, with the call's send id and the
-    // index of the bad argument.
     double value = 1;
-    const std::tuple<std::function<HRESULT()>, DWORD, DWORD> rows[] = {
-        {[&] { return SimConnect_AddToDataDefinition(h, 0, "NO SUCH VARIABLE", "feet"); }, 7, 2},
-        {[&] { return SimConnect_MapClientEventToSimEvent(h, 9, "NO_SUCH_EVENT"); }, 7, 2},
-        {[&] { return SimConnect_SubscribeToSystemEvent(h, 9, "Quit"); }, 7, 2},
-        {[&] { return SimConnect_RequestDataOnSimObject(h, 2, 55, 0, SIMCONNECT_PERIOD_VISUAL_FRAME); }, 3, 2},
-        {[&] { return transmit(h, 42); }, 3, 2},
-        {[&] { return SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, 8, &value); }, 3, 1},
+    const std::tuple<std::string, std::function<HRESULT()>, DWORD, DWORD> refusals[] = {
+        // control line first (or ""), call, exception code (0: none), argument index
+        {"", [&] { return SimConnect_MapClientEventToSimEvent(h, 4, "PAUSE_ON"); }, 9, 1},
+        {"", [&] { return SimConnect_SubscribeToSystemEvent(h, 5, "Pause"); }, 9, 1},
+        {"", [&] { return SimConnect_MapClientEventToSimEvent(h, 10, "PAUSE_ON"); }, 9, 1},
+        {"", [&] { return SimConnect_SubscribeToSystemEvent(h, 30, "Quit"); }, 7, 2},
+        {"", [&] { return SimConnect_SubscribeToSystemEvent(h, 31, "Frame"); }, 0, 0},
+        {"", [&] { return SimConnect_MapClientEventToSimEvent(h, 9, "NO_SUCH_EVENT"); }, 7, 2},
+        {"", [&] { return SimConnect_AddToDataDefinition(h, 1, "NO SUCH VARIABLE", "feet"); }, 7, 2},
+        {"unknown-var plane altitude", [&] { return SimConnect_AddToDataDefinition(h, 1, "PLANE ALTITUDE", "feet"); },
+         7, 2},
+        {"", [&] { return SimConnect_AddToDataDefinition(h, 1, "AIRSPEED INDICATED", "knots"); }, 0, 0},
+        {"", [&] { return SimConnect_RequestDataOnSimObject(h, 2, 55, 0, SIMCONNECT_PERIOD_VISUAL_FRAME); }, 3, 2},
+        {"", [&] { return transmit(h, 42); }, 3, 2},
+        {"", [&] { return SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, 8, &value); }, 3, 1},
+        {"refuse SimConnect_RequestSystemState 12 1", [&] { return request_state(h); }, 12, 4294967295},
     };
     Texts expected;
-    std::set<DWORD> send_ids;
-    for (const auto& [call, code, index] : rows) {
+    Texts exceptions;
+    for (const auto& [line, call, code, index] : refusals) {
+        if (!line.empty()) standin.control(line);
         EXPECT_EQ(call(), S_OK);
         DWORD sent = 0;
         EXPECT_EQ(SimConnect_GetLastSentPacketID(h, &sent), S_OK);
-        send_ids.insert(sent);
-        expected.push_back(std::to_string(code) + " " + std::to_string(sent) + " " + std::to_string(index));
+        if (code != 0)
+            expected.push_back(std::to_string(code) + " " + std::to_string(sent) + " " + std::to_string(index));
     }
-    EXPECT_EQ(send_ids.size(), std::size(rows));
-    Texts exceptions;
-    for (const Received& record : client.drain()) {
+    for (const Received& record : a.take(expected.size())) {
         const auto exception = record.as<SIMCONNECT_RECV_EXCEPTION>();
-        if (record.id() == SIMCONNECT_RECV_ID_EXCEPTION)
-            exceptions.push_back(std::to_string(exception.dwException) + " " + std::to_string(exception.dwSendID) +
-                                 " " + std::to_string(exception.dwIndex));
+        exceptions.push_back(record.id() != SIMCONNECT_RECV_ID_EXCEPTION
+                                 ? record.text()
+                                 : std::to_string(exception.dwException) + " " + std::to_string(exception.dwSendID) +
+                                       " " + std::to_string(exception.dwIndex));
     }
     EXPECT_EQ(exceptions, expected);
+    EXPECT_EQ(request_state(h), S_OK);  // refused once only
+    EXPECT_EQ(texts(a.drain()), Texts{"state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg"});
+    add_sample_definition(h);  // without the refused altitude: shorter records, as the simulator's
+    request_samples(h);
+    const Records sampled = a.collect(kDataId);
+    EXPECT_EQ(texts(sampled, SIMCONNECT_RECV_ID_EXCEPTION), Texts{"exception 7"});
+    ASSERT_FALSE(sampled.empty());
+    EXPECT_EQ(sampled.back().as<SIMCONNECT_RECV_SIMOBJECT_DATA>().dwDefineCount, 8u);
+    EXPECT_EQ(sampled.back().doubles().size(), 8u);
+    SimConnect_RequestDataOnSimObject(h, 2, 0, 0, SIMCONNECT_PERIOD_NEVER);
+    a.drain();
+
+    // The refused reuses of ids 4 and 5 changed nothing: 4 toggles, 5 clears.
+    const std::tuple<std::string, Texts, Texts> steps[] = {
+        // a's transmitted event id or a control line; what a hears; what b hears
+        {"4", {"event 4 0 group 1", "event 10 1", "event 11 1", "event 12 1"}, {"event 20 0 group 3", "event 21 1"}},
+        {"6", {"event 11 5", "event 12 1"}, {"event 21 5"}},  // a mode newly set: "Paused" again
+        {"4", {"event 4 0 group 1", "event 11 4"}, {"event 20 0 group 3", "event 21 4"}},
+        {"pause 12", {"event 11 12", "event 12 1"}, {"event 21 12"}},  // the simulator's menu: no notification
+        {"pause 0", {"event 10 0", "event 11 0", "event 13 0"}, {"event 21 0"}},
+        {"7", {"event 10 1", "event 11 8", "event 12 1"}, {"event 21 8"}},
+        {"5", {"event 10 0", "event 11 0", "event 13 0"}, {"event 21 0"}},
+        {"5", {}, {}},
+    };
+    for (const auto& [step, heard_a, heard_b] : steps) {
+        if (step.size() == 1) {
+            EXPECT_EQ(transmit(h, static_cast<DWORD>(std::stoul(step))), S_OK);
+        } else {
+            standin.control(step);
+        }
+        EXPECT_EQ(texts(a.take(heard_a.size())), heard_a) << step;
+        EXPECT_EQ(texts(b.take(heard_b.size())), heard_b) << step;
+    }
+    // b's own transmission: b hears its own notification, a hears it under its own id and group.
+    EXPECT_EQ(SimConnect_TransmitClientEvent(b.handle(), 0, 20, 7, 0, 0), S_OK);
+    EXPECT_EQ(texts(b.take(2)), (Texts{"event 20 7 group 3", "event 21 1"}));
+    EXPECT_EQ(texts(a.take(4)), (Texts{"event 4 7 group 1", "event 10 1", "event 11 1", "event 12 1"}));
+    EXPECT_TRUE(a.drain().empty());
 }
 
 TEST(StandinClients, EachHasItsOwnDefinitionsAndMappingsAndHearsTheSimulator) {
@@ -443,9 +523,9 @@ TEST(StandinClients, EachHasItsOwnDefinitionsAndMappingsAndHearsTheSimulator) {
     // "quit" disconnects every client, each hears it once; the stand-in keeps listening.
     standin.control("quit");
     for (Client* client : {&first, &second}) {
-        EXPECT_EQ(texts(client->collect(kQuitId), kQuitId), Texts{"quit"});
-        EXPECT_EQ(request_state(client->handle()), E_FAIL);
-        EXPECT_TRUE(client->drain().empty());
+        EXPECT_EQ(texts(client->until_gone(), kQuitId), Texts{"quit"});
+        EXPECT_EQ(client->last(), kGone);
+        EXPECT_EQ(request_state(client->handle()), kGone);
     }
     EXPECT_TRUE(Client(standin).ready());
 }
@@ -471,29 +551,38 @@ TEST(StandinClients, ThreadsShareAHandleAndCloseMayRaceTheirCalls) {
     EXPECT_EQ(client.collect(kStateId, kThreads * kCalls).size(), std::size_t{kThreads * kCalls});
     EXPECT_EQ(standin.log_lines().size(), 1u + kThreads * kCalls);
 
-    // Close while others call: each call succeeds or fails at once, none hangs.
+    // Close while others call: each call succeeds or is told the connection is gone, none hangs.
     std::atomic<int> answered{0};
     auto racing = run_threads([&](int) {
         for (int i = 0; i < kCalls; ++i) {
             const HRESULT result = SimConnect_RequestSystemState(h, 9, "Sim");
-            answered += result == S_OK || result == E_FAIL;
+            answered += result == S_OK || result == kGone;
         }
     });
     EXPECT_EQ(client.close(), S_OK);
     for (auto& thread : racing) thread.join();
     EXPECT_EQ(answered, kThreads * kCalls);
-    EXPECT_EQ(SimConnect_RequestSystemState(h, 9, "Sim"), E_FAIL);
+    EXPECT_EQ(SimConnect_RequestSystemState(h, 9, "Sim"), kGone);
+    EXPECT_TRUE(eventually([&] { return standin.log_lines().back() == "SimConnect_Close -> 0"; }));
+
+    // A call waiting for its answer is woken by Close, which still reaches the stand-in while the answer is held.
+    Client held(standin, "held");
+    standin.control("hold SimConnect_RequestSystemState");
+    std::thread caller([&] { EXPECT_EQ(request_state(held.handle()), kGone); });
+    ASSERT_TRUE(eventually([&] { return standin.log_lines().back().rfind("SimConnect_RequestSystemState", 0) == 0; }));
+    EXPECT_EQ(held.close(), S_OK);
+    caller.join();
     EXPECT_TRUE(eventually([&] { return standin.log_lines().back() == "SimConnect_Close -> 0"; }));
 }
 
-TEST(StandinGone, KilledTheClientGetsOneQuitAfterWhatWasWaitingThenFailuresAndNoHang) {
+TEST(StandinGone, KilledTheClientGetsWhatWasWaitingThenGoneWithNoQuitAndNoHang) {
     Standin standin;
     Client client(standin);
     standin.control("event 1");
     standin.process().send_signal(SIGKILL);
-    EXPECT_EQ(texts(client.collect(kQuitId)), (Texts{"event 1 0", "quit"}));
-    EXPECT_EQ(request_state(client.handle()), E_FAIL);
-    EXPECT_TRUE(client.drain().empty());
+    EXPECT_EQ(texts(client.until_gone()), (Texts{"event 1 0"}));  // woken by the loss, no QUIT made up
+    EXPECT_EQ(client.last(), kGone);
+    EXPECT_EQ(request_state(client.handle()), kGone);
     EXPECT_EQ(client.close(), S_OK);
 
     HANDLE handle = reinterpret_cast<HANDLE>(0x1234);  // nothing listens there now
@@ -850,7 +939,8 @@ TEST(ClientLibrary, AgainstASimulatorSendsOnlyDocumentedPacketsAndReturnsOnceSen
     EXPECT_TRUE(simulator.ended());
 }
 
-TEST(ClientLibrary, BadRecordsOrASimulatorSilentMidRecordEndTheConnectionWithOneQuit) {
+TEST(ClientLibrary, BadRecordsOrASimulatorSilentMidRecordEndTheConnectionWithNoQuitMadeUp) {
+    const ReplyTimeout patience(200);
     SIMCONNECT_RECV_EVENT event{};
     event.dwSize = sizeof event;
     event.dwID = SIMCONNECT_RECV_ID_EVENT;
@@ -869,32 +959,45 @@ TEST(ClientLibrary, BadRecordsOrASimulatorSilentMidRecordEndTheConnectionWithOne
         SIMCONNECT_RECV* record = nullptr;
         DWORD size = 0;
         Texts seen;
+        HRESULT result = S_OK;
         ASSERT_TRUE(eventually([&] {
-            while (SimConnect_GetNextDispatch(h, &record, &size) == S_OK)
+            while ((result = SimConnect_GetNextDispatch(h, &record, &size)) == S_OK)
                 seen.push_back(Received{
                     {reinterpret_cast<const std::uint8_t*>(record),
                      reinterpret_cast<const std::uint8_t*>(record) +
                          size}}.text());
-            return !seen.empty() && seen.back() == "quit";
+            return result != E_FAIL;
         })) << what;
-        EXPECT_EQ(seen, (Texts{"open", "event 9 0", "quit"})) << what;
-        EXPECT_EQ(SimConnect_RequestSystemState(h, 1, "Sim"), E_FAIL) << what;
-        EXPECT_EQ(SimConnect_GetNextDispatch(h, &record, &size), E_FAIL) << what;
-        SimConnect_Close(h);
+        EXPECT_EQ(seen, (Texts{"open", "event 9 0 group 0"})) << what;
+        EXPECT_EQ(result, kGone) << what;
+        EXPECT_EQ(SimConnect_RequestSystemState(h, 1, "Sim"), kGone) << what;
+        EXPECT_EQ(SimConnect_Close(h), S_OK) << what;
     }
 }
 
-TEST(StandinHung, CallsAndOpensGiveUpAndTheClientCountsItGone) {
+TEST(StandinHung, SilencedCallsAndOpensGiveUpAndAtResumeWhatArrivedIsCarriedOutInOrder) {
+    const ReplyTimeout patience(300);
     Standin standin;
-    Client client(standin);
-    standin.process().send_signal(SIGSTOP);  // it still accepts connections, but answers nothing
-    EXPECT_EQ(request_state(client.handle()), E_FAIL);
-    EXPECT_EQ(texts(client.drain()), Texts{"quit"});
-    EXPECT_EQ(request_state(client.handle()), E_FAIL);
-
+    Client caller(standin, "caller");
+    Client listener(standin, "listener");
+    standin.control("silence");  // it still accepts connections, but answers nothing
+    EXPECT_EQ(request_state(caller.handle()), kGone);
+    EXPECT_TRUE(caller.until_gone().empty());  // no QUIT made up
+    EXPECT_EQ(caller.last(), kGone);
     HANDLE handle = reinterpret_cast<HANDLE>(0x1234);
     EXPECT_EQ(SimConnect_Open(&handle, "patient", nullptr, 0, nullptr, 0), E_FAIL);
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
+    standin.control("event 5");  // dropped, not kept for later
+    const auto logged = standin.log_lines().size();
+    standin.control("resume");
+    EXPECT_TRUE(standin.wait_for_log_lines(logged + 2));
+    const Texts lines = standin.log_lines();
+    EXPECT_EQ(
+        Texts(lines.begin() + static_cast<std::ptrdiff_t>(logged), lines.end()),
+        (Texts{"SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0", "SimConnect_Open \"patient\" 0 0 0 0 -> 0"}));
+    standin.control("event 6");
+    EXPECT_EQ(texts(listener.take(1)), Texts{"event 6 0"});
+    EXPECT_EQ(request_state(listener.handle()), S_OK);
 }
 
 const std::string kUsage =

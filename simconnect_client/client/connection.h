@@ -7,8 +7,11 @@
 // Against a simulator a call returns S_OK once its packet is sent; failures
 // come later as exception records. sim-standin marks itself in RECV_OPEN; the
 // connection then asks for an acknowledgement of every call and returns the
-// HRESULT it carries.
+// HRESULT it carries. Once the connection is gone (or closing) calls and an
+// empty dispatch queue answer kConnectionGone, as the SDK's library does; no
+// QUIT record is made up.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -18,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "../common/protocol.h"
+#include "../protocol/protocol.h"
 #include "sdk.h"
 #include "socket.h"
 
@@ -29,6 +32,16 @@ namespace velmar::standin {
 // record that has begun to arrive.
 inline constexpr std::chrono::milliseconds kCallTimeout{5000};
 inline constexpr std::chrono::milliseconds kConnectTimeout{900};
+// Close waits this long for the stand-in's answer, or for a call still sending, then shuts the socket.
+inline constexpr std::chrono::milliseconds kCloseWait{100};
+
+// What the SDK's library answers once its connection is gone.
+inline constexpr HRESULT kConnectionGone = static_cast<HRESULT>(0xC000013EUL);
+
+// The longest wait for a server's reply (Open's answer, the stand-in's
+// acknowledgement, the rest of a record), in milliseconds: kCallTimeout,
+// shortened by tests.
+extern std::atomic<int> reply_timeout_ms;
 
 struct OpenArguments {
     const char* name = nullptr;
@@ -40,7 +53,8 @@ struct OpenArguments {
 
 class Connection {
 public:
-    explicit Connection(net::Socket socket);
+    // `wake` is SimConnect_Open's event handle as a number (0: none), signalled once per queued record.
+    Connection(net::Socket socket, std::uintptr_t wake);
     ~Connection();  // shuts the socket and joins the receiver
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -48,14 +62,15 @@ public:
     // Sends Open and waits for RECV_OPEN (left queued for dispatch). S_OK, the
     // HRESULT sim-standin refuses with, or E_FAIL.
     HRESULT open(const OpenArguments& arguments);
-    // E_FAIL when the connection is lost, before or during the call.
+    // kConnectionGone when the connection is gone or closing, E_FAIL when the packet cannot be sent.
     HRESULT call(const protocol::Call& call);
-    // Tells sim-standin (only it) that SimConnect_Close was called; later
-    // calls fail.
+    // Wakes calls waiting on other threads (they return kConnectionGone),
+    // tells sim-standin (only it) within kCloseWait, and ends the connection.
     void close();
 
-    // The next waiting record; it stays valid until the next call of this.
-    bool next_record(SIMCONNECT_RECV** record, DWORD* size);
+    // S_OK with the next waiting record (valid until the next call of this),
+    // E_FAIL when none waits, kConnectionGone when none waits and the connection is gone.
+    HRESULT next_record(SIMCONNECT_RECV** record, DWORD* size);
 
     DWORD last_packet_id() const;
 
@@ -75,6 +90,7 @@ private:
     void queue_record_locked(const std::uint8_t* bytes, std::size_t size);
 
     net::Socket socket_;
+    const std::uintptr_t wake_;       // set once; signalled under state_mutex_ while not lost_, so never after close()
     std::mutex call_mutex_;           // serialises calls: their packets leave in send-id order
     std::uint32_t next_send_id_ = 1;  // guarded by call_mutex_
 
@@ -86,7 +102,7 @@ private:
     bool acknowledged_ = false;  // sim-standin acknowledges every packet
     DWORD last_packet_id_ = 0;
     bool lost_ = false;
-    bool quit_queued_ = false;
+    bool closing_ = false;  // Close has begun: calls return at once
 
     std::thread receiver_;  // last: starts after everything it uses exists
 };

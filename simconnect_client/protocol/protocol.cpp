@@ -1,3 +1,5 @@
+// SimConnect's network protocol: packets and records encoded and decoded, shared by client and stand-in.
+
 #include "protocol.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// One connection of the client library: packets out, records queued by the receiver thread.
+
 #include "connection.h"
 
 #include <cstring>
@@ -15,7 +17,16 @@ DWORD record_id(const std::uint8_t* bytes) { return protocol::read_u32(bytes + 8
 
 }  // namespace
 
-Connection::Connection(net::Socket socket) : socket_(socket), receiver_([this] { receive_loop(); }) {}
+std::atomic<int> reply_timeout_ms{static_cast<int>(kCallTimeout.count())};
+
+namespace {
+
+std::chrono::milliseconds reply_timeout() { return std::chrono::milliseconds(reply_timeout_ms.load()); }
+
+}  // namespace
+
+Connection::Connection(net::Socket socket, std::uintptr_t wake)
+    : socket_(socket), wake_(wake), receiver_([this] { receive_loop(); }) {}
 
 Connection::~Connection() {
     net::shutdown_both(socket_);
@@ -33,7 +44,7 @@ HRESULT Connection::open(const OpenArguments& arguments) {
     bool standin = false;
     {
         std::unique_lock lock(state_mutex_);
-        if (!changed_.wait_for(lock, kCallTimeout, [this] { return !queue_.empty() || lost_; })) {
+        if (!changed_.wait_for(lock, reply_timeout(), [this] { return !queue_.empty() || lost_; })) {
             lose_connection_locked();
             return E_FAIL;
         }
@@ -63,7 +74,7 @@ HRESULT Connection::call(const protocol::Call& call) {
     bool acknowledged = false;
     {
         std::lock_guard lock(state_mutex_);
-        if (lost_) return E_FAIL;
+        if (lost_ || closing_) return kConnectionGone;
         acknowledged = acknowledged_;
     }
     if (acknowledged) {
@@ -77,14 +88,38 @@ HRESULT Connection::call(const protocol::Call& call) {
 }
 
 void Connection::close() {
-    std::lock_guard call_lock(call_mutex_);
+    {
+        // Calls on other threads, waiting for an answer or for their turn, return now.
+        std::lock_guard lock(state_mutex_);
+        closing_ = true;
+        changed_.notify_all();
+    }
+    // A call stuck sending to a server that stopped reading is cut off by the shutdown below. Polled
+    // try_lock rather than a timed mutex: ThreadSanitizer does not follow pthread_mutex_clocklock.
+    std::unique_lock call_lock(call_mutex_, std::defer_lock);
+    for (const auto deadline = std::chrono::steady_clock::now() + kCloseWait;
+         !call_lock.try_lock() && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     bool tell = false;
     {
         std::lock_guard lock(state_mutex_);
-        tell = !lost_ && acknowledged_;
+        tell = call_lock.owns_lock() && !lost_ && acknowledged_;
     }
-    if (tell) send(protocol::encode_close(), next_send_id_++, true);
-    // Calls still holding this connection on other threads fail from now on.
+    if (tell) {
+        // The stand-in logs the Close; a silent one gets kCloseWait, not kCallTimeout.
+        const std::uint32_t send_id = next_send_id_++;
+        std::vector<std::uint8_t> packet = protocol::encode_close();
+        protocol::stamp_send_id(packet, send_id);
+        {
+            std::lock_guard lock(state_mutex_);
+            ack_.reset();
+            last_packet_id_ = send_id;
+        }
+        if (send_bytes(packet)) {
+            std::unique_lock lock(state_mutex_);
+            changed_.wait_for(lock, kCloseWait, [&] { return (ack_.has_value() && ack_->first == send_id) || lost_; });
+        }
+    }
     std::lock_guard lock(state_mutex_);
     lose_connection_locked();
 }
@@ -93,7 +128,7 @@ HRESULT Connection::send(std::vector<std::uint8_t> packet, std::uint32_t send_id
     protocol::stamp_send_id(packet, send_id);
     {
         std::lock_guard lock(state_mutex_);
-        if (lost_) return E_FAIL;
+        if (lost_ || closing_) return kConnectionGone;
         ack_.reset();
         last_packet_id_ = send_id;
     }
@@ -101,10 +136,11 @@ HRESULT Connection::send(std::vector<std::uint8_t> packet, std::uint32_t send_id
     if (!wait_for_ack) return S_OK;
 
     std::unique_lock lock(state_mutex_);
-    const bool answered = changed_.wait_for(lock, kCallTimeout, [this] { return ack_.has_value() || lost_; });
+    changed_.wait_for(lock, reply_timeout(), [this] { return ack_.has_value() || lost_ || closing_; });
     if (ack_.has_value() && ack_->first == send_id) return ack_->second;
-    if (!answered || ack_.has_value()) lose_connection_locked();  // silent stand-in, or an answer to something else
-    return E_FAIL;
+    // A silent stand-in, or an answer to something else: the connection is no good.
+    if (!closing_) lose_connection_locked();
+    return kConnectionGone;
 }
 
 bool Connection::send_bytes(const std::vector<std::uint8_t>& packet) {
@@ -114,15 +150,16 @@ bool Connection::send_bytes(const std::vector<std::uint8_t>& packet) {
     return false;
 }
 
-bool Connection::next_record(SIMCONNECT_RECV** record, DWORD* size) {
+HRESULT Connection::next_record(SIMCONNECT_RECV** record, DWORD* size) {
     std::lock_guard lock(state_mutex_);
     current_ = Record{};
-    if (queue_.empty()) return false;
+    // What arrived before the end is still delivered.
+    if (queue_.empty()) return lost_ || closing_ ? kConnectionGone : E_FAIL;
     current_ = std::move(queue_.front());
     queue_.pop_front();
     *record = reinterpret_cast<SIMCONNECT_RECV*>(current_.storage.data());
     if (size != nullptr) *size = current_.size;
-    return true;
+    return S_OK;
 }
 
 DWORD Connection::last_packet_id() const {
@@ -135,7 +172,7 @@ void Connection::receive_loop() {
     RecordReader reader;
     for (;;) {
         // A server silent in the middle of a record is as good as gone.
-        if (reader.mid_record() && !net::wait_readable(socket_, kCallTimeout)) break;
+        if (reader.mid_record() && !net::wait_readable(socket_, reply_timeout())) break;
         const std::ptrdiff_t got = net::receive_some(socket_, buffer.data(), buffer.size());
         if (got <= 0) break;
         reader.append(buffer.data(), static_cast<std::size_t>(got));
@@ -162,7 +199,7 @@ void Connection::handle_record(const std::uint8_t* bytes, std::size_t size) {
         return;
     }
     queue_record_locked(bytes, size);
-    if (id == SIMCONNECT_RECV_ID_QUIT) quit_queued_ = true;
+    if (wake_ != 0) net::signal_wake(wake_);        // once per record, as the SDK's library does
     if (queue_.size() == 1) changed_.notify_all();  // Open waits for the first record
 }
 
@@ -177,15 +214,8 @@ void Connection::queue_record_locked(const std::uint8_t* bytes, std::size_t size
 void Connection::lose_connection_locked() {
     if (lost_) return;
     lost_ = true;
-    // The server may have said goodbye itself; the client sees one QUIT either way.
-    if (!quit_queued_) {
-        SIMCONNECT_RECV_QUIT quit{};
-        quit.dwSize = sizeof quit;
-        quit.dwVersion = protocol::kServerVersion;
-        quit.dwID = SIMCONNECT_RECV_ID_QUIT;
-        queue_record_locked(reinterpret_cast<const std::uint8_t*>(&quit), sizeof quit);
-        quit_queued_ = true;
-    }
+    // No QUIT is made up; like the SDK's library, one more wake tells a waiting client to look.
+    if (wake_ != 0 && !closing_) net::signal_wake(wake_);
     net::shutdown_both(socket_);
     changed_.notify_all();
 }

@@ -19,6 +19,7 @@
 namespace velmar::standin {
 
 inline constexpr const char* kConfigFileName = "SimConnect.cfg";
+inline constexpr std::uint32_t kLocalConfigIndex = 0xFFFFFFFF;  // SIMCONNECT_OPEN_CONFIGINDEX_LOCAL: no file
 inline constexpr const char* kSimulatorPipe = "\\\\.\\pipe\\Microsoft Flight Simulator\\SimConnect";
 
 struct TcpEndpoint {
@@ -47,14 +48,19 @@ struct EndpointSources {
 struct EndpointChoice {
     std::vector<Endpoint> endpoints;
     std::string error;
+    bool no_section = false;  // the config file has no section for the index: Open's E_INVALIDARG
 };
 
 EndpointChoice choose_endpoints(const EndpointSources& sources);
 
 // Reads the environment and ./SimConnect.cfg, prints the error line (if any)
 // on standard error, and connects to the first endpoint that answers within
-// `timeout`. kNoSocket when none does.
-net::Socket connect_to_simulator(std::uint32_t config_index, std::chrono::milliseconds timeout,
-                                 std::chrono::milliseconds send_timeout);
+// `timeout`; socket is kNoSocket when none does.
+struct Connected {
+    net::Socket socket = net::kNoSocket;
+    bool no_section = false;
+};
+Connected connect_to_simulator(std::uint32_t config_index, std::chrono::milliseconds timeout,
+                               std::chrono::milliseconds send_timeout);
 
 }  // namespace velmar::standin

@@ -47,7 +47,7 @@ std::optional<protocol::Text> text(const char* value) {
 
 HRESULT call(HANDLE handle, const protocol::Call& arguments) {
     const std::shared_ptr<Connection> connection = find(handle);
-    if (!connection) return E_FAIL;
+    if (!connection) return kConnectionGone;  // closed, or never opened
     return connection->call(arguments);
 }
 
@@ -55,6 +55,7 @@ HRESULT call(HANDLE handle, const protocol::Call& arguments) {
 }  // namespace velmar::standin
 
 using velmar::standin::Connection;
+using velmar::standin::kConnectionGone;
 namespace net = velmar::standin::net;
 namespace protocol = velmar::standin::protocol;
 using velmar::standin::text;
@@ -62,11 +63,12 @@ using velmar::standin::text;
 SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32, HANDLE hEventHandle,
                               DWORD ConfigIndex) {
     if (phSimConnect == nullptr || !text(szName)) return E_INVALIDARG;
-    const net::Socket socket = velmar::standin::connect_to_simulator(ConfigIndex, velmar::standin::kConnectTimeout,
-                                                                     velmar::standin::kCallTimeout);
+    const auto [socket, no_section] = velmar::standin::connect_to_simulator(
+        ConfigIndex, velmar::standin::kConnectTimeout, velmar::standin::kCallTimeout);
+    if (no_section) return E_INVALIDARG;
     if (socket == net::kNoSocket) return E_FAIL;
 
-    auto connection = std::make_shared<Connection>(socket);
+    auto connection = std::make_shared<Connection>(socket, reinterpret_cast<std::uintptr_t>(hEventHandle));
     const HRESULT result =
         connection->open({szName, hWnd != nullptr, UserEventWin32, hEventHandle != nullptr, ConfigIndex});
     if (result != S_OK) return result;  // the connection closes with the last reference
@@ -150,8 +152,8 @@ SIMCONNECTAPI SimConnect_RequestSystemState(HANDLE hSimConnect, SIMCONNECT_DATA_
 SIMCONNECTAPI SimConnect_GetNextDispatch(HANDLE hSimConnect, SIMCONNECT_RECV** ppData, DWORD* pcbData) {
     if (ppData == nullptr) return E_INVALIDARG;
     const std::shared_ptr<Connection> connection = velmar::standin::find(hSimConnect);
-    if (!connection) return E_FAIL;
-    return connection->next_record(ppData, pcbData) ? S_OK : E_FAIL;
+    if (!connection) return kConnectionGone;
+    return connection->next_record(ppData, pcbData);
 }
 
 SIMCONNECTAPI SimConnect_TransmitClientEvent(HANDLE hSimConnect, SIMCONNECT_OBJECT_ID ObjectID,
@@ -176,14 +178,16 @@ SIMCONNECTAPI SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc pfcnDispa
     if (pfcnDispatch == nullptr) return E_INVALIDARG;
     SIMCONNECT_RECV* record = nullptr;
     DWORD size = 0;
-    while (SUCCEEDED(SimConnect_GetNextDispatch(hSimConnect, &record, &size))) pfcnDispatch(record, size, pContext);
-    return S_OK;
+    HRESULT result = S_OK;
+    while ((result = SimConnect_GetNextDispatch(hSimConnect, &record, &size)) == S_OK)
+        pfcnDispatch(record, size, pContext);
+    return result == E_FAIL ? S_OK : result;
 }
 
 SIMCONNECTAPI SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwError) {
     if (pdwError == nullptr) return E_INVALIDARG;
     const std::shared_ptr<Connection> connection = velmar::standin::find(hSimConnect);
-    if (!connection) return E_FAIL;
+    if (!connection) return kConnectionGone;
     *pdwError = connection->last_packet_id();
     return S_OK;
 }

@@ -1,3 +1,5 @@
+// The socket seam on Windows: Winsock TCP, the simulator's named pipe, and the event-handle wake.
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -292,6 +294,8 @@ void close_socket(Socket socket) {
     }
     ::closesocket(to_native(socket));
 }
+
+void signal_wake(std::uintptr_t wake) { ::SetEvent(reinterpret_cast<HANDLE>(wake)); }
 
 std::optional<std::string> environment_value(const char* name) {
 #ifdef _MSC_VER

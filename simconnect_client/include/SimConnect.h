@@ -335,6 +335,30 @@ struct SIMCONNECT_DATA_MARKERSTATE {
 
 typedef void(CALLBACK* DispatchProc)(SIMCONNECT_RECV* pData, DWORD cbData, void* pContext);
 
+// How this library answers, as the SDK's does:
+// - A call returns S_OK once its packet is sent; the simulator refuses a call
+//   later, with an exception record naming its send id. E_FAIL: it could not
+//   be sent.
+// - SimConnect_GetNextDispatch never waits: S_OK with a record, E_FAIL when
+//   none is waiting. Once the connection is gone no QUIT record is made up
+//   (one comes only when the simulator sends it): records that arrived before
+//   are still delivered, then it and every call return 0xC000013E.
+// - SimConnect_Open reads SimConnect.cfg from the working directory only;
+//   SIMCONNECT_OPEN_CONFIGINDEX_LOCAL ignores it; a file with no section for
+//   the index gives E_INVALIDARG. A server that accepts the connection but
+//   never answers makes Open fail with E_FAIL after about 5 seconds.
+// - SimConnect_Close always succeeds and frees everything. It may be called
+//   from any thread while other threads are inside calls on the same handle:
+//   those calls return 0xC000013E at once, and Close returns within about
+//   100 ms even when the server has stopped answering.
+//
+// hEventHandle, when not null, is signalled once for every record queued for
+// SimConnect_GetNextDispatch. On Windows it is a Win32 event (SetEvent). Off
+// Windows it is a file descriptor passed as (HANDLE)(intptr_t)fd, never 0: an
+// eventfd, or the write end of a pipe, best non-blocking. The library writes
+// an 8-byte uint64 1 to it per record (eventfd semantics; a pipe's reader just
+// drains it), skips a write that would block, and writes nothing more once
+// SimConnect_Close has returned.
 SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32, HANDLE hEventHandle,
                               DWORD ConfigIndex);
 SIMCONNECTAPI SimConnect_Close(HANDLE hSimConnect);

@@ -1,3 +1,5 @@
+// Where SimConnect_Open connects: the SimConnect.cfg reader and the order of endpoints.
+
 #include "config.h"
 
 #include <algorithm>
@@ -91,8 +93,11 @@ EndpointChoice from_config(std::string_view text, std::uint32_t index) {
     auto found = sections.find(lower(section_name(index)));
     if (found == sections.end() && index == 0) found = sections.find("simconnect");
     if (found == sections.end()) {
-        return failure(prefix + "no section [" + section_name(index) + "]" + (index == 0 ? " or [SimConnect]" : "") +
-                       " for config index " + std::to_string(index));
+        EndpointChoice none =
+            failure(prefix + "no section [" + section_name(index) + "]" + (index == 0 ? " or [SimConnect]" : "") +
+                    " for config index " + std::to_string(index));
+        none.no_section = true;
+        return none;
     }
     const std::string where = prefix + "[" + (found->first == "simconnect" ? "SimConnect" : section_name(index)) + "] ";
     const Section& section = found->second;
@@ -140,25 +145,26 @@ EndpointChoice choose_endpoints(const EndpointSources& sources) {
         }
         return {{loopback(*port)}, {}};
     }
-    if (sources.config_text) return from_config(*sources.config_text, sources.config_index);
+    if (sources.config_text && sources.config_index != kLocalConfigIndex)
+        return from_config(*sources.config_text, sources.config_index);
     // Without a simulator running the pipe is absent; the stand-in's default
     // port is tried next.
     if (sources.windows) return {{PipeEndpoint{kSimulatorPipe}, loopback(protocol::kDefaultPort)}, {}};
     return {{loopback(protocol::kDefaultPort)}, {}};
 }
 
-net::Socket connect_to_simulator(std::uint32_t config_index, std::chrono::milliseconds timeout,
-                                 std::chrono::milliseconds send_timeout) {
+Connected connect_to_simulator(std::uint32_t config_index, std::chrono::milliseconds timeout,
+                               std::chrono::milliseconds send_timeout) {
     EndpointSources sources;
     sources.port_variable = net::environment_value(protocol::kPortVariable);
     sources.config_index = config_index;
     sources.windows = net::kHasNamedPipes;
-    const auto refuse = [](const std::string& why) {
+    const auto refuse = [](const std::string& why, bool no_section = false) {
         std::fprintf(stderr, "SimConnect_Open: %s\n", why.c_str());
         std::fflush(stderr);
-        return net::kNoSocket;
+        return Connected{net::kNoSocket, no_section};
     };
-    if (!sources.port_variable || sources.port_variable->empty()) {
+    if ((!sources.port_variable || sources.port_variable->empty()) && config_index != kLocalConfigIndex) {
         if (std::FILE* file = std::fopen(kConfigFileName, "rb")) {
             std::string text;
             char chunk[4096];
@@ -171,16 +177,16 @@ net::Socket connect_to_simulator(std::uint32_t config_index, std::chrono::millis
     }
 
     const EndpointChoice choice = choose_endpoints(sources);
-    if (!choice.error.empty()) return refuse(choice.error);
+    if (!choice.error.empty()) return refuse(choice.error, choice.no_section);
     for (const Endpoint& endpoint : choice.endpoints) {
         const net::Socket socket =
             std::holds_alternative<PipeEndpoint>(endpoint)
                 ? net::connect_pipe(std::get<PipeEndpoint>(endpoint).name, timeout, send_timeout)
                 : net::connect_tcp(std::get<TcpEndpoint>(endpoint).address, std::get<TcpEndpoint>(endpoint).port,
                                    std::get<TcpEndpoint>(endpoint).family, timeout, send_timeout);
-        if (socket != net::kNoSocket) return socket;
+        if (socket != net::kNoSocket) return {socket, false};
     }
-    return net::kNoSocket;
+    return {};
 }
 
 }  // namespace velmar::standin

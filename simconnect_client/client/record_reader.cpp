@@ -1,6 +1,8 @@
+// Cuts the byte stream from a server into records by their dwSize.
+
 #include "record_reader.h"
 
-#include "../common/protocol.h"
+#include "../protocol/protocol.h"
 
 namespace velmar::standin {
 
