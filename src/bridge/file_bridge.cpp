@@ -26,6 +26,8 @@ using platform::print_line;
 
 constexpr auto kCommandPollInterval = 100ms;
 constexpr auto kDispatchInterval = 50ms;
+// Set (to anything) in the environment: the command folder is not watched.
+constexpr const char* kNoFolderWatchVariable = "VELMAR_NO_FOLDER_WATCH";
 
 constexpr std::string_view kClientName = "MSFS Velmar Tracker";
 constexpr std::string_view kAppFolderName = "Velmar";
@@ -121,7 +123,8 @@ void FileBridge::run() {
     print_line("");
 
     publish_state();
-    const bool connected = simconnect_.connect(std::string(kClientName));
+    const bool connected = simconnect_.connect(std::string(kClientName), SimConnectManager::OpenFailure::report,
+                                               record_wakeup_.library_handle());
     if (!connected) {
         print_line("[CUSTOM ERROR] Failed to connect to SimConnect");
         print_line("Make sure Microsoft Flight Simulator is running.");
@@ -172,7 +175,8 @@ void FileBridge::reconnect_when_due() {
         return;
     }
     // Quiet: the failure was reported once, when the waiting began.
-    if (!simconnect_.connect(std::string(kClientName), SimConnectManager::OpenFailure::quiet)) {
+    if (!simconnect_.connect(std::string(kClientName), SimConnectManager::OpenFailure::quiet,
+                             record_wakeup_.library_handle())) {
         next_connect_attempt_ = std::chrono::steady_clock::now() + options_.reconnect_interval;
         return;
     }
@@ -195,15 +199,27 @@ void FileBridge::request_stop() {
         running_ = false;
     }
     simconnect_.interrupt_dispatch();
-    stop_wakeup_.notify_all();
+    record_wakeup_.set();
+    command_wakeup_.set();
 }
 
-void FileBridge::sleep_for(std::chrono::milliseconds duration) {
+void FileBridge::wait_for_commands(platform::FolderWatch& watch, std::chrono::milliseconds duration) {
     const auto deadline = std::chrono::steady_clock::now() + duration;
-    std::unique_lock lock(stop_mutex_);
-    // Checked against the clock, not the wait's verdict: never shorter than asked.
-    while (!stop_requested_ && std::chrono::steady_clock::now() < deadline) {
-        stop_wakeup_.wait_until(lock, deadline);
+    // Quiet when empty: the bridge's own emptying of the file wakes it too.
+    while (running_ && watch.wait_until(command_wakeup_, deadline) == platform::FolderWatch::Woken::file_changed) {
+        poll_command_file(EmptyCommandFile::quiet);
+    }
+}
+
+void FileBridge::watch_command_folder(platform::FolderWatch& watch) {
+    const std::string folder = command_file_path_.substr(0, command_file_path_.size() - kCommandFileName.size());
+    // A seam for tests: a system without watches, wherever they run.
+    std::string failure = platform::read_environment(kNoFolderWatchVariable)
+                              ? std::string(kNoFolderWatchVariable) + " is set"
+                              : watch.start(folder, std::string(kCommandFileName));
+    if (!failure.empty()) {
+        print_error_line("[BRIDGE] Cannot watch " + folder + " for commands (" + failure +
+                         "): reading the command file every " + std::to_string(kCommandPollInterval.count()) + " ms");
     }
 }
 
@@ -215,17 +231,20 @@ void FileBridge::dispatch_loop() {
             // Nothing else catches on this thread; one failed pass must not end the process.
             print_error_line(std::string("[CUSTOM ERROR] ") + error.what());
         }
-        sleep_for(kDispatchInterval);
+        // Set by the library per record; the interval bounds the wait where it is not.
+        record_wakeup_.wait(kDispatchInterval);
     }
 }
 
 void FileBridge::command_loop() {
+    platform::FolderWatch watch;
+    watch_command_folder(watch);
     while (running_) {
         close_session_after_quit();
         reconnect_when_due();
         poll_command_file();
         publish_state();
-        sleep_for(kCommandPollInterval);
+        wait_for_commands(watch, kCommandPollInterval);
     }
 }
 
@@ -418,7 +437,7 @@ void FileBridge::stop_test() {
     print_line("[OK] Test stopped - Data saved to AppData/Velmar/");
 }
 
-void FileBridge::poll_command_file() {
+void FileBridge::poll_command_file(EmptyCommandFile empty) {
     try {
         std::string line;
         {
@@ -434,7 +453,9 @@ void FileBridge::poll_command_file() {
         }
         if (line.empty()) {
             untaken_command_.clear();
-            print_line("[DEBUG] Command file empty");
+            if (empty == EmptyCommandFile::report) {
+                print_line("[DEBUG] Command file empty");
+            }
             return;
         }
         if (!take_command(line)) {

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -10,6 +9,8 @@
 
 #include "bridge/bridge_state.h"
 #include "platform/filesystem.h"
+#include "platform/folder_watch.h"
+#include "platform/wakeup.h"
 #include "simconnect/simconnect_manager.h"
 
 namespace velmar {
@@ -52,7 +53,10 @@ public:
     bool start_test();
     void stop_test();
 
-    void poll_command_file();
+    // Reads and carries out the command file; an empty one is reported
+    // unless `empty` is quiet.
+    enum class EmptyCommandFile { report, quiet };
+    void poll_command_file(EmptyCommandFile empty = EmptyCommandFile::report);
     void process_command(const std::string& line);
 
     const std::string& data_file_path() const;
@@ -69,8 +73,11 @@ private:
     std::string open_recording();
     void dispatch_loop();
     void command_loop();
-    // Blocks for `duration` on the monotonic clock; only a stop request ends it early.
-    void sleep_for(std::chrono::milliseconds duration);
+    // Blocks until the next poll is due, taking each command written
+    // meanwhile at once; only a stop request ends it early.
+    void wait_for_commands(platform::FolderWatch& watch, std::chrono::milliseconds duration);
+    // The command file's folder watched, or why it is not: said once.
+    void watch_command_folder(platform::FolderWatch& watch);
     // Closes a session the simulator has quit, as disconnect does.
     void close_session_after_quit();
     // After a successful connect: the lines that say so, and data collection.
@@ -85,6 +92,9 @@ private:
     void publish_state();
     void write_exchange_file(const std::string& path, std::string_view text) const;
 
+    // Declared before simconnect_, so the library's wake outlives every connection that sets it.
+    platform::Wakeup record_wakeup_;   // set per record by the library and by request_stop; the dispatch thread waits
+    platform::Wakeup command_wakeup_;  // set by request_stop; the main thread waits
     SimConnectManager simconnect_;
     std::atomic<bool> running_{false};
     std::string last_json_;       // dispatch thread only
@@ -104,7 +114,6 @@ private:
 
     std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_
     std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_
-    std::condition_variable stop_wakeup_;
     bool stop_requested_ = false;
 
     std::chrono::steady_clock::time_point next_connect_attempt_;  // main thread only

@@ -74,14 +74,14 @@ void SimConnectManager::set_connection_callback(ConnectionCallback callback) {
 
 void SimConnectManager::set_error_callback(ErrorCallback callback) { error_callback_ = std::move(callback); }
 
-bool SimConnectManager::connect(const std::string& client_name, OpenFailure on_failure) {
+bool SimConnectManager::connect(const std::string& client_name, OpenFailure on_failure, HANDLE record_event) {
     if (connected_) {
         return true;
     }
     HRESULT result = 0;
     {
         std::lock_guard lock(api_mutex_);
-        result = SimConnect_Open(&handle_, client_name.c_str(), nullptr, 0, nullptr, 0);
+        result = SimConnect_Open(&handle_, client_name.c_str(), nullptr, 0, record_event, 0);
         if (result != 0) {
             handle_ = nullptr;
         } else {

@@ -47,7 +47,10 @@ public:
     // Connection. Each successful connect starts from a clean slate: every
     // registration is made anew and the aircraft is unknown until reported.
     enum class OpenFailure { report, quiet };  // quiet: no error callback (repeated tries)
-    bool connect(const std::string& client_name, OpenFailure on_failure = OpenFailure::report);
+    // `record_event` is SimConnect_Open's event handle, which the library sets
+    // once per record it receives; null for none.
+    bool connect(const std::string& client_name, OpenFailure on_failure = OpenFailure::report,
+                 HANDLE record_event = nullptr);
     // Safe while another thread is inside dispatch_messages.
     void disconnect();
     bool is_connected() const;
