@@ -15,7 +15,8 @@ DWORD record_id(const std::uint8_t* bytes) { return protocol::read_u32(bytes + 8
 
 }  // namespace
 
-Connection::Connection(net::Socket socket) : socket_(socket), receiver_([this] { receive_loop(); }) {}
+Connection::Connection(net::Socket socket, std::uintptr_t wake)
+    : socket_(socket), wake_(wake), receiver_([this] { receive_loop(); }) {}
 
 Connection::~Connection() {
     net::shutdown_both(socket_);
@@ -162,6 +163,7 @@ void Connection::handle_record(const std::uint8_t* bytes, std::size_t size) {
         return;
     }
     queue_record_locked(bytes, size);
+    if (wake_ != 0) net::signal_wake(wake_);  // once per record, as the SDK's library does
     if (id == SIMCONNECT_RECV_ID_QUIT) quit_queued_ = true;
     if (queue_.size() == 1) changed_.notify_all();  // Open waits for the first record
 }

@@ -40,7 +40,8 @@ struct OpenArguments {
 
 class Connection {
 public:
-    explicit Connection(net::Socket socket);
+    // `wake` is SimConnect_Open's event handle as a number (0: none), signalled once per queued record.
+    Connection(net::Socket socket, std::uintptr_t wake);
     ~Connection();  // shuts the socket and joins the receiver
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -75,6 +76,7 @@ private:
     void queue_record_locked(const std::uint8_t* bytes, std::size_t size);
 
     net::Socket socket_;
+    const std::uintptr_t wake_;       // set once; signalled under state_mutex_ while not lost_, so never after close()
     std::mutex call_mutex_;           // serialises calls: their packets leave in send-id order
     std::uint32_t next_send_id_ = 1;  // guarded by call_mutex_
 

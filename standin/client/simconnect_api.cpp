@@ -66,7 +66,7 @@ SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DW
                                                                      velmar::standin::kCallTimeout);
     if (socket == net::kNoSocket) return E_FAIL;
 
-    auto connection = std::make_shared<Connection>(socket);
+    auto connection = std::make_shared<Connection>(socket, reinterpret_cast<std::uintptr_t>(hEventHandle));
     const HRESULT result =
         connection->open({szName, hWnd != nullptr, UserEventWin32, hEventHandle != nullptr, ConfigIndex});
     if (result != S_OK) return result;  // the connection closes with the last reference

@@ -44,6 +44,10 @@ bool wait_readable(Socket socket, std::chrono::milliseconds timeout);
 void shutdown_both(Socket socket);
 void close_socket(Socket socket);
 
+// Signals the wake SimConnect_Open was given (never 0): SetEvent on Windows;
+// elsewhere an 8-byte 1 written to the descriptor, skipped when it would block.
+void signal_wake(std::uintptr_t wake);
+
 // The value of an environment variable, or nothing when unset.
 std::optional<std::string> environment_value(const char* name);
 

@@ -119,6 +119,18 @@ void shutdown_both(Socket socket) { ::shutdown(to_fd(socket), SHUT_RDWR); }
 
 void close_socket(Socket socket) { ::close(to_fd(socket)); }
 
+void signal_wake(std::uintptr_t wake) {
+    // A pipe the reader has not drained must not stall the receiver: write only when there is room.
+    const int fd = static_cast<int>(wake);
+    pollfd entry{fd, POLLOUT, 0};
+    if (::poll(&entry, 1, 0) != 1 || (entry.revents & POLLOUT) == 0) return;
+    const std::uint64_t one = 1;
+    ssize_t written = 0;
+    do {
+        written = ::write(fd, &one, sizeof one);
+    } while (written < 0 && errno == EINTR);
+}
+
 std::optional<std::string> environment_value(const char* name) {
     const char* value = std::getenv(name);
     if (value == nullptr) return std::nullopt;

@@ -293,6 +293,8 @@ void close_socket(Socket socket) {
     ::closesocket(to_native(socket));
 }
 
+void signal_wake(std::uintptr_t wake) { ::SetEvent(reinterpret_cast<HANDLE>(wake)); }
+
 std::optional<std::string> environment_value(const char* name) {
 #ifdef _MSC_VER
     char* value = nullptr;

@@ -335,6 +335,13 @@ struct SIMCONNECT_DATA_MARKERSTATE {
 
 typedef void(CALLBACK* DispatchProc)(SIMCONNECT_RECV* pData, DWORD cbData, void* pContext);
 
+// hEventHandle, when not null, is signalled once for every record queued for
+// SimConnect_GetNextDispatch. On Windows it is a Win32 event (SetEvent). Off
+// Windows it is a file descriptor passed as (HANDLE)(intptr_t)fd, never 0: an
+// eventfd, or the write end of a pipe, best non-blocking. The library writes
+// an 8-byte uint64 1 to it per record (eventfd semantics; a pipe's reader just
+// drains it), skips a write that would block, and writes nothing more once
+// SimConnect_Close has returned.
 SIMCONNECTAPI SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWND hWnd, DWORD UserEventWin32, HANDLE hEventHandle,
                               DWORD ConfigIndex);
 SIMCONNECTAPI SimConnect_Close(HANDLE hSimConnect);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -98,7 +99,9 @@ class Client {
 public:
     explicit Client(const Standin& standin, const char* name = "Test Client") {
         reach(standin);
-        if (SimConnect_Open(&handle_, name, nullptr, 0, nullptr, 0) != S_OK) {
+        // Records are waited for on the library's wake, so a missed wake fails the test.
+        if (SimConnect_Open(&handle_, name, nullptr, 0, reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(wake_)),
+                            0) != S_OK) {
             ADD_FAILURE() << name << ": the stand-in refused the connection";
             return;
         }
@@ -106,7 +109,10 @@ public:
         ready_ = texts(collect_until([](const Received&) { return true; })) == Texts{"open"};
         if (!ready_) ADD_FAILURE() << name << ": no OPEN record first";
     }
-    ~Client() { close(); }
+    ~Client() {
+        close();
+        ::close(wake_);
+    }
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
@@ -114,6 +120,11 @@ public:
     bool ready() const { return ready_; }
     HANDLE handle() const { return handle_; }
     HRESULT close() { return std::exchange(open_, false) ? SimConnect_Close(handle_) : S_OK; }
+    // Every wake signalled so far; equals the records delivered once all are drained.
+    std::uint64_t wakes() {
+        take_wakes();
+        return wakes_;
+    }
 
     // Everything waiting now.
     Records drain() {
@@ -138,12 +149,22 @@ public:
             } else if (std::chrono::steady_clock::now() >= deadline) {
                 return records;
             } else {
-                std::this_thread::sleep_for(2ms);  // GetNextDispatch never waits
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+                pollfd entry{wake_, POLLIN, 0};
+                if (::poll(&entry, 1, static_cast<int>(left.count())) == 1) take_wakes();
             }
         }
     }
 
 private:
+    void take_wakes() {
+        std::uint64_t count = 0;
+        if (::read(wake_, &count, sizeof count) == sizeof count) wakes_ += count;
+    }
+
+    const int wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    std::uint64_t wakes_ = 0;
     HANDLE handle_ = nullptr;
     bool open_ = false;
     bool ready_ = false;
@@ -185,8 +206,9 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
     Standin standin;
     reach(standin);
     HANDLE h = nullptr;
-    SimConnect_Open(&h, "Velmar \"Tracker\"\n\x01", reinterpret_cast<HWND>(0x10), 1234, reinterpret_cast<HANDLE>(0x20),
-                    SIMCONNECT_OPEN_CONFIGINDEX_LOCAL);
+    const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    SimConnect_Open(&h, "Velmar \"Tracker\"\n\x01", reinterpret_cast<HWND>(0x10), 1234,
+                    reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(wake)), SIMCONNECT_OPEN_CONFIGINDEX_LOCAL);
     SimConnect_AddToDataDefinition(h, 0, "PLANE ALTITUDE", "feet");
     SimConnect_AddToDataDefinition(h, 100, "Initial Position", nullptr, SIMCONNECT_DATATYPE_INITPOSITION);
     SimConnect_AddToDataDefinition(h, 4294967295u, "PLANE ALTITUDE", "", SIMCONNECT_DATATYPE_FLOAT32, 0.1f, 42);
@@ -203,6 +225,7 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
     SimConnect_SetDataOnSimObject(h, 0, 0, 1, 2, 4, bytes);
     SimConnect_SetDataOnSimObject(h, 0, 0, 0, 1, 4, nullptr);
     SimConnect_Close(h);
+    ::close(wake);
     HANDLE nameless = nullptr;
     SimConnect_Open(&nameless, nullptr, nullptr, 0, nullptr, 0);
     SimConnect_Close(nameless);
@@ -248,7 +271,7 @@ TEST(StandinCallLog, FailuresAnswerTheCallsWithNoOtherEffect) {
     EXPECT_EQ(client.close(), S_OK);
     EXPECT_EQ(standin.log_lines(), (Texts{
                                        "SimConnect_Open \"refused\" 0 0 0 0 -> -2147467259",
-                                       "SimConnect_Open \"welcome\" 0 0 0 0 -> 0",
+                                       "SimConnect_Open \"welcome\" 0 0 1 0 -> 0",
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0",
@@ -289,6 +312,7 @@ TEST(StandinRecords, ArriveIntactAndInOrder) {
     // "AircraftLoaded" is answered before the call returns, with the path in force.
     EXPECT_EQ(request_state(client.handle()), S_OK);
     EXPECT_EQ(texts(client.drain()), Texts{"state 3 My Folder\\aircraft.cfg"});
+    EXPECT_EQ(client.wakes(), 8u);  // one per record, OPEN included
 }
 
 TEST(StandinAircraft, ChangedSendsTheFirstFrameAlwaysThenOnlyChanges) {
