@@ -207,6 +207,8 @@ void FileBridge::wait_for_commands(platform::FolderWatch& watch, std::chrono::mi
     const auto deadline = std::chrono::steady_clock::now() + duration;
     // Quiet when empty: the bridge's own emptying of the file wakes it too.
     while (running_ && watch.wait_until(command_wakeup_, deadline) == platform::FolderWatch::Woken::file_changed) {
+        // As at a poll: a command after the simulator's quit finds its session closed.
+        close_session_after_quit();
         poll_command_file(EmptyCommandFile::quiet);
     }
 }

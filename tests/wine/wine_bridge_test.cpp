@@ -120,7 +120,7 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     EXPECT_EQ(state()["connected"], false) << file_or_empty(state_file);
     const Lines calls = standin.log_lines();
     ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");
+    EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 1 0 -> 0");
 }
 
 // With --reconnect the simulator quits during a test: the test ends with its
@@ -167,7 +167,7 @@ TEST(WineBridge, ReconnectsAfterTheSimulatorQuits) {
     EXPECT_EQ(bridge.wait(30s), 0);
     EXPECT_EQ(test::read_file(recording), closed) << "nothing added after the test ended";
     const Lines calls = standin.log_lines();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 0 0 -> 0)"), 2);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 1 0 -> 0)"), 2);
 }
 
 // Without SIMCONNECT_STANDIN_PORT or a SimConnect.cfg the Windows build takes
@@ -199,7 +199,7 @@ TEST(WineBridge, ReachesTheSimulatorThroughItsNamedPipe) {
     EXPECT_EQ(bridge.wait(30s), 0);
     ASSERT_TRUE(standin.wait_for_log_lines(2));
     const Lines calls = standin.log_lines();
-    EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");
+    EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 1 0 -> 0");
     EXPECT_TRUE(eventually([&] { return standin.log_lines().back() == "SimConnect_Close -> 0"; }));
 }
 
@@ -261,7 +261,7 @@ TEST(WineBridge, ARefusedConnectionEndsWithStatusZero) {
     EXPECT_EQ(bridge.output().rfind("Make sure Microsoft Flight Simulator is running.\r\n"),
               bridge.output().size() - 50)
         << "the last line";
-    EXPECT_EQ(standin.log_lines(), Lines{"SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> -2147467259"});
+    EXPECT_EQ(standin.log_lines(), Lines{"SimConnect_Open \"MSFS Velmar Tracker\" 0 0 1 0 -> -2147467259"});
 }
 
 }  // namespace
