@@ -2,7 +2,7 @@
 // Wine against a native sim-standin: its files under Wine's APPDATA, Windows
 // paths on its console, a command taken, a recording in CR LF lines, the
 // state file (replaced whole through MoveFileEx) beating and naming it;
-// the simulator's named pipe as the way in.
+// the simulator's named pipe as the way in; the record and command wakes.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/wake_checks.h"
 #include "support/process.h"
 #include "wine/wine_support.h"
 
@@ -102,6 +103,16 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
         auto now = state();
         return now.is_object() && now["alive_at"] > alive_at;
     }));
+
+    // The Windows event and the folder's change notification: recorded
+    // timestamps follow the sends, and commands do not wait for the next poll.
+    std::string gaps, times;
+    EXPECT_LE(test::median_timestamp_gap_error(
+                  standin, [&] { return file_or_empty(recording); }, gaps),
+              12.0)
+        << "recorded/sent gaps in ms:" << gaps;
+    EXPECT_GE(test::commands_taken_within_50ms(bridge, standin, command_file, 5, times), 4)
+        << "ms from write to call:" << times;
 
     test::write_file(command_file, "STOP_TEST\n");
     ASSERT_TRUE(bridge.wait_for_line("[OK] Test stopped - Data saved to AppData/Velmar/"));
