@@ -62,9 +62,10 @@ inline double median_timestamp_gap_error(Standin& standin, const std::function<s
 // Writes PAUSE_REGULAR and UNPAUSE in turn, each just after a poll has found
 // the (existing, empty) command file empty, so the next poll is 100 ms away;
 // checks each one's call in the stand-in's log and returns how many of
-// `rounds` reached it within 50 ms, with every time in `times`.
+// `rounds` reached it within 50 ms, with every time in `times`. `by_rename`:
+// written beside it and renamed into place, as a careful server does.
 inline int commands_taken_within_50ms(Process& bridge, Standin& standin, const std::filesystem::path& command_file,
-                                      int rounds, std::string& times) {
+                                      int rounds, std::string& times, bool by_rename = false) {
     using Clock = std::chrono::steady_clock;
     const std::string empty_line = "[DEBUG] Command file empty";
     int prompt = 0;
@@ -76,7 +77,10 @@ inline int commands_taken_within_50ms(Process& bridge, Standin& standin, const s
             continue;
         }
         const auto written = Clock::now();
-        write_file(command_file, pause ? "PAUSE_REGULAR" : "UNPAUSE");
+        const std::filesystem::path written_file =
+            by_rename ? std::filesystem::path(command_file.string() + ".new") : command_file;
+        write_file(written_file, pause ? "PAUSE_REGULAR" : "UNPAUSE");
+        if (by_rename) std::filesystem::rename(written_file, command_file);
         if (!eventually([&] { return standin.log_lines().size() > log_before; }, 5s)) {
             times += " (not taken)";
             continue;

@@ -23,14 +23,18 @@ TEST(Wake, RecordingTimestampsFollowTheSendTimes) {
 
 // Without a watch the bridge says so once and still takes every command, by polling.
 TEST(Wake, CommandsAtOnceOrByPollingWhenTheFolderCannotBeWatched) {
-    for (const bool watched : {true, false}) {
-        SCOPED_TRACE(watched ? "watched" : "not watched");
+    struct Row {
+        bool watched, by_rename;
+    };
+    for (const auto [watched, by_rename] : {Row{true, false}, Row{true, true}, Row{false, false}}) {
+        SCOPED_TRACE(std::string(watched ? "watched" : "not watched") + (by_rename ? ", renamed into place" : ""));
         BridgeRun run({.wrapper = watched ? Lines{} : Lines{"/usr/bin/env", "VELMAR_NO_FOLDER_WATCH=1"}});
         ASSERT_TRUE(run.start_connected()) << run.bridge->output() << run.bridge->error_output();
         write_file(run.command_file(), "");
         constexpr int kRounds = 5;
         std::string times;
-        const int prompt = commands_taken_within_50ms(*run.bridge, run.standin, run.command_file(), kRounds, times);
+        const int prompt =
+            commands_taken_within_50ms(*run.bridge, run.standin, run.command_file(), kRounds, times, by_rename);
         EXPECT_EQ(times.find('('), std::string::npos) << "ms from write to call:" << times;
         if (watched) {
             EXPECT_GE(prompt, kRounds - 1) << "ms from write to call:" << times;
