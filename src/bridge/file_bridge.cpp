@@ -216,9 +216,9 @@ void FileBridge::wait_for_commands(platform::FolderWatch& watch, std::chrono::mi
 void FileBridge::watch_command_folder(platform::FolderWatch& watch) {
     const std::string folder = command_file_path_.substr(0, command_file_path_.size() - kCommandFileName.size());
     // A seam for tests: a system without watches, wherever they run.
-    std::string failure = platform::read_environment(kNoFolderWatchVariable)
-                              ? std::string(kNoFolderWatchVariable) + " is set"
-                              : watch.start(folder, std::string(kCommandFileName));
+    const std::string failure = platform::read_environment(kNoFolderWatchVariable)
+                                    ? std::string(kNoFolderWatchVariable) + " is set"
+                                    : watch.start(folder, std::string(kCommandFileName));
     if (!failure.empty()) {
         print_error_line("[BRIDGE] Cannot watch " + folder + " for commands (" + failure +
                          "): reading the command file every " + std::to_string(kCommandPollInterval.count()) + " ms");
