@@ -111,7 +111,7 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
                   standin, [&] { return file_or_empty(recording); }, gaps),
               12.0)
         << "recorded/sent gaps in ms:" << gaps;
-    EXPECT_GE(test::commands_taken_within_50ms(bridge, standin, command_file, 5, times), 4)
+    EXPECT_GE(test::commands_taken_within_50ms(bridge, standin, command_file, 7, times), 4)
         << "ms from write to call:" << times;
 
     test::write_file(command_file, "STOP_TEST\n");
