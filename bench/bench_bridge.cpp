@@ -1,17 +1,22 @@
 // End-to-end figures of the bridge run as a process against sim-standin:
-//   end-to-end  frames sent, lines recorded, sample latency (stand-in -> file)
-//   commands    command pickup latency (file written -> confirmation line)
+//   end-to-end  frames sent, lines recorded, sample latency (stand-in -> data
+//               file and recording), recorded timestamps against send times
+//   commands    command pickup latency (file written -> the stand-in's call log)
 //   idle        CPU of a connected bridge with nothing to do
 //   soak        resident memory over a long run at 60 frames a second with a test
 // Prints figures; never fails on them.
 
 #include <SimConnect.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <map>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -178,6 +183,16 @@ void end_to_end(const Options& options) {
     std::filesystem::path recording = newest_recording(scratch.path() / "appdata" / "Velmar");
     if (recording.empty()) throw std::runtime_error("no recording");
     RecordingTail tail(recording);
+    // When each marker was first seen in the data file.
+    std::mutex data_file_mutex;
+    std::map<std::size_t, Clock::time_point> in_data_file;  // guarded by data_file_mutex
+    FileWatch data_file_watch(bridge.data_file(), [&](Clock::time_point at) {
+        const std::string text = member_text(read_file(bridge.data_file()), "altitude");
+        const double altitude = text.empty() ? 0 : std::strtod(text.c_str(), nullptr);
+        if (altitude < kMarkerBase) return;
+        std::lock_guard lock(data_file_mutex);
+        in_data_file.emplace(static_cast<std::size_t>(altitude - kMarkerBase + 0.5), at);
+    });
 
     // Markers: samples of our own, sent through the stand-in among the model
     // frames, each with an altitude that names it.
@@ -201,13 +216,18 @@ void end_to_end(const Options& options) {
     std::vector<StampedLine> lines = tail.stop();
 
     std::vector<double> latencies;
+    std::vector<double> stamp_offsets;  // recorded timestamp - send time, ms (a constant apart from error)
     std::vector<std::string> recorded;  // model frames in the recording
     std::size_t markers_seen = 0;
     for (const auto& line : lines) {
         double altitude = std::stod(member_text(line.text, "altitude"));
         if (altitude >= kMarkerBase) {
             auto index = static_cast<std::size_t>(altitude - kMarkerBase + 0.5);
-            if (index < sent.size()) latencies.push_back(milliseconds_between(sent[index], line.at));
+            if (index < sent.size()) {
+                latencies.push_back(milliseconds_between(sent[index], line.at));
+                stamp_offsets.push_back(std::stod(member_text(line.text, "timestamp")) -
+                                        milliseconds_between(sent.front(), sent[index]));
+            }
             ++markers_seen;
         } else {
             recorded.push_back(member_text(line.text, "latitude") + "," + member_text(line.text, "longitude"));
@@ -242,8 +262,23 @@ void end_to_end(const Options& options) {
     std::printf("  model lines recorded                          %zu (in order and matching: %zu; lost: %zu)\n",
                 recorded.size(), matched, expected > matched ? expected - matched : 0);
     std::printf("  marker samples sent / recorded                %zu / %zu\n", sent.size(), markers_seen);
-    std::printf("  latency stand-in send -> recorded line         p50 %.1f ms  p99 %.1f ms  max %.1f ms\n",
+    std::vector<double> data_file_latencies;
+    {
+        std::lock_guard lock(data_file_mutex);
+        for (const auto& [index, at] : in_data_file) {
+            if (index < sent.size()) data_file_latencies.push_back(milliseconds_between(sent[index], at));
+        }
+    }
+    std::vector<double> stamp_errors;
+    const double offset = median(stamp_offsets);
+    for (double value : stamp_offsets) stamp_errors.push_back(std::abs(value - offset));
+    std::printf("  latency send -> data file (%5zu markers)      p50 %.2f ms  p99 %.2f ms  max %.2f ms\n",
+                data_file_latencies.size(), percentile(data_file_latencies, 0.5), percentile(data_file_latencies, 0.99),
+                percentile(data_file_latencies, 1.0));
+    std::printf("  latency send -> recorded line                 p50 %.2f ms  p99 %.2f ms  max %.2f ms\n",
                 percentile(latencies, 0.5), percentile(latencies, 0.99), percentile(latencies, 1.0));
+    std::printf("  recorded timestamp error against send times   p50 %.2f ms  p99 %.2f ms  max %.2f ms\n",
+                percentile(stamp_errors, 0.5), percentile(stamp_errors, 0.99), percentile(stamp_errors, 1.0));
     std::printf("  bridge exit status after SIGINT                %d\n", bridge.stop().value_or(-1));
 }
 
@@ -253,21 +288,50 @@ void commands(const Options& options) {
     BridgeProcess bridge(standin, scratch.path() / "data", scratch.path() / "appdata");
     std::mt19937 random(11);
     std::uniform_int_distribution<int> pause_us(0, 100000);  // spreads the writes over the poll period
-    std::vector<double> pickup;
+    std::vector<double> pickup, to_call;
+    // Each growth of the call log: when, and how many lines it then held.
+    const std::filesystem::path log = scratch.path() / "standin-calls.log";
+    std::mutex log_mutex;
+    std::vector<std::pair<Clock::time_point, std::size_t>> log_growth;  // guarded by log_mutex
+    auto log_lines = [&] {
+        const std::string text = read_file(log);
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    };
+    FileWatch log_watch(log, [&](Clock::time_point at) {
+        const std::size_t count = log_lines();
+        std::lock_guard lock(log_mutex);
+        log_growth.emplace_back(at, count);
+    });
     for (int i = 0; i < options.count; ++i) {
         bool pause = i % 2 == 0;
         std::string word = pause ? "PAUSE_REGULAR" : "UNPAUSE";
         std::string confirmation = pause ? "[OK] Executing regular pause" : "[OK] Executing unpause";
         std::size_t from = bridge.child().line_count();
+        const std::size_t calls_before = log_lines();
         Clock::time_point written = bridge.write_command(word);
         auto index = bridge.child().wait_line_equal(confirmation, from, 10s);
         if (!index || !bridge.wait_command_file_empty(10s)) throw std::runtime_error("command not taken");
         pickup.push_back(milliseconds_between(written, bridge.child().line(*index).at));
+        for (Clock::time_point deadline = Clock::now() + 2s; Clock::now() < deadline;
+             std::this_thread::sleep_for(1ms)) {
+            std::lock_guard lock(log_mutex);
+            auto call = std::find_if(log_growth.begin(), log_growth.end(), [&](const auto& growth) {
+                return growth.first >= written && growth.second > calls_before;
+            });
+            if (call != log_growth.end()) {
+                to_call.push_back(milliseconds_between(written, call->first));
+                break;
+            }
+        }
         std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)));
     }
     std::printf("commands: %s\n", machine_description().c_str());
-    std::printf("  %zu commands, file written -> confirmation line  p50 %.1f ms  p99 %.1f ms  max %.1f ms\n",
-                pickup.size(), percentile(pickup, 0.5), percentile(pickup, 0.99), percentile(pickup, 1.0));
+    std::printf(
+        "  %zu commands, file written -> first call in the stand-in's log  p50 %.2f ms  p99 %.2f ms  max %.2f ms\n",
+        to_call.size(), percentile(to_call, 0.5), percentile(to_call, 0.99), percentile(to_call, 1.0));
+    std::printf(
+        "  %zu commands, file written -> confirmation line                p50 %.2f ms  p99 %.2f ms  max %.2f ms\n",
+        pickup.size(), percentile(pickup, 0.5), percentile(pickup, 0.99), percentile(pickup, 1.0));
     std::printf("  bridge exit status after SIGINT                %d\n", bridge.stop().value_or(-1));
 }
 

@@ -56,7 +56,7 @@ Round run_round(std::size_t records) {
     const auto start = Clock::now();
     std::size_t received = 0;
     {
-        velmar::standin::Connection connection(static_cast<net::Socket>(ends[0]), 0);
+        velmar::standin::Connection connection(static_cast<net::Socket>(ends[0]), 0);  // no wake
         std::thread producer([&] {
             const double before = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
             const std::vector<std::uint8_t> one = sample_record();

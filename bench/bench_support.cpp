@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/statfs.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -214,12 +215,18 @@ std::map<std::string, std::string> bridge_environment(const StandinProcess& stan
     return {{"SIMCONNECT_STANDIN_PORT", std::to_string(standin.port())}, {"APPDATA", app_data.string()}};
 }
 
+// $VELMAR_BENCH_BRIDGE (another build's bridge, for comparison), else this build's.
+std::string bridge_path() {
+    const char* other = std::getenv("VELMAR_BENCH_BRIDGE");
+    return other != nullptr && *other != '\0' ? std::string(other) : bin_path("velmar-tracker");
+}
+
 }  // namespace
 
 BridgeProcess::BridgeProcess(const StandinProcess& standin, const std::filesystem::path& data_folder,
                              const std::filesystem::path& app_data)
     : data_folder_(data_folder),
-      child_({bin_path("velmar-tracker"), "--file-mode", data_folder.string()}, bridge_environment(standin, app_data)) {
+      child_({bridge_path(), "--file-mode", data_folder.string()}, bridge_environment(standin, app_data)) {
     if (!child_.wait_line_equal("[OK] Auto-started data collection for monitoring", 0, 15s)) {
         throw std::runtime_error("the bridge did not start");
     }
@@ -244,6 +251,37 @@ bool BridgeProcess::wait_command_file_empty(std::chrono::milliseconds timeout) {
 std::optional<int> BridgeProcess::stop() {
     child_.signal(SIGINT);
     return child_.wait(15s);
+}
+
+FileWatch::FileWatch(const std::filesystem::path& file, std::function<void(Clock::time_point)> changed) {
+    descriptor_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    check(descriptor_ >= 0, "inotify_init1");
+    check(inotify_add_watch(descriptor_, file.parent_path().c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY) >= 0,
+          "inotify_add_watch");
+    thread_ = std::thread([this, name = file.filename().string(), changed = std::move(changed)] {
+        alignas(inotify_event) char buffer[1 << 16];
+        while (running_) {
+            pollfd entry{descriptor_, POLLIN, 0};
+            if (poll(&entry, 1, 50) <= 0) continue;
+            const Clock::time_point now = Clock::now();
+            bool named = false;
+            for (ssize_t size; (size = read(descriptor_, buffer, sizeof buffer)) > 0;) {
+                for (ssize_t at = 0; at < size;) {
+                    inotify_event event;
+                    std::memcpy(&event, buffer + at, sizeof event);
+                    named = named || (event.len > 0 && name == buffer + at + sizeof event);
+                    at += static_cast<ssize_t>(sizeof event + event.len);
+                }
+            }
+            if (named) changed(now);
+        }
+    });
+}
+
+FileWatch::~FileWatch() {
+    running_ = false;
+    thread_.join();
+    close(descriptor_);
 }
 
 Scratch::Scratch(const std::filesystem::path& base) {

@@ -3,6 +3,7 @@
 // What the benchmarks share: child processes whose output lines are stamped
 // on arrival, scratch folders, percentiles and /proc figures. POSIX only.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -82,7 +83,7 @@ private:
     std::size_t echo_from_ = 0;
 };
 
-// velmar-tracker --file-mode `data_folder` against `standin`, with APPDATA
+// velmar-tracker (or $VELMAR_BENCH_BRIDGE) --file-mode `data_folder` against `standin`, with APPDATA
 // set to `app_data`. Returns once the bridge reports data collection started.
 class BridgeProcess {
 public:
@@ -101,6 +102,22 @@ public:
 private:
     std::filesystem::path data_folder_;
     Child child_;
+};
+
+// Watches one file in a folder (inotify) and calls `changed` with the time
+// of each write that closed it or rename onto it, and of each growth of it,
+// on a thread of its own until destroyed.
+class FileWatch {
+public:
+    FileWatch(const std::filesystem::path& file, std::function<void(Clock::time_point)> changed);
+    ~FileWatch();
+    FileWatch(const FileWatch&) = delete;
+    FileWatch& operator=(const FileWatch&) = delete;
+
+private:
+    int descriptor_ = -1;
+    std::atomic<bool> running_{true};
+    std::thread thread_;
 };
 
 // A fresh folder under `base`, removed with the object.

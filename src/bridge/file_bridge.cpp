@@ -31,6 +31,8 @@ constexpr auto kDispatchInterval = 50ms;
 // closed; a thread still blocked then (an Open to a silent server) is left
 // to the process's end.
 constexpr auto kSimulatorThreadBound = 500ms;
+// Set (to anything) in the environment: the command folder is not watched.
+constexpr const char* kNoFolderWatchVariable = "VELMAR_NO_FOLDER_WATCH";
 
 constexpr std::string_view kClientName = "MSFS Velmar Tracker";
 constexpr std::string_view kAppFolderName = "Velmar";
@@ -186,7 +188,8 @@ void FileBridge::run() {
 }
 
 void FileBridge::first_connect() {
-    const bool connected = simconnect_.connect(std::string(kClientName));
+    const bool connected = simconnect_.connect(std::string(kClientName), SimConnectManager::OpenFailure::report,
+                                               record_wakeup_.library_handle());
     if (connected) {
         announce_session();
     } else {
@@ -234,7 +237,8 @@ void FileBridge::reconnect_when_due() {
 
 void FileBridge::reconnect() {
     // Quiet: the failure was reported once, when the waiting began.
-    if (!simconnect_.connect(std::string(kClientName), SimConnectManager::OpenFailure::quiet)) {
+    if (!simconnect_.connect(std::string(kClientName), SimConnectManager::OpenFailure::quiet,
+                             record_wakeup_.library_handle())) {
         return;
     }
     {
@@ -256,15 +260,38 @@ void FileBridge::request_stop() {
         running_ = false;
     }
     simconnect_.interrupt_dispatch();
-    stop_wakeup_.notify_all();
+    record_wakeup_.set();
+    command_wakeup_.set();
 }
 
 void FileBridge::sleep_for(std::chrono::milliseconds duration) {
     const auto deadline = std::chrono::steady_clock::now() + duration;
-    std::unique_lock lock(stop_mutex_);
-    // Checked against the clock, not the wait's verdict: never shorter than asked.
-    while (!stop_requested_ && std::chrono::steady_clock::now() < deadline) {
-        stop_wakeup_.wait_until(lock, deadline);
+    // Checked against the clock: never shorter than asked, unless stopped.
+    for (auto now = std::chrono::steady_clock::now(); !stop_is_requested() && now < deadline;
+         now = std::chrono::steady_clock::now()) {
+        command_wakeup_.wait(std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+    }
+}
+
+void FileBridge::wait_for_commands(platform::FolderWatch& watch, std::chrono::milliseconds duration) {
+    const auto deadline = std::chrono::steady_clock::now() + duration;
+    // Quiet when empty: the bridge's own emptying of the file wakes it too.
+    while (running_ && watch.wait_until(command_wakeup_, deadline) == platform::FolderWatch::Woken::file_changed) {
+        // As at a poll: a command after the simulator's quit finds its session closed.
+        close_session_after_quit();
+        poll_command_file(EmptyCommandFile::quiet);
+    }
+}
+
+void FileBridge::watch_command_folder(platform::FolderWatch& watch) {
+    const std::string folder = command_file_path_.substr(0, command_file_path_.size() - kCommandFileName.size());
+    // A seam for tests: a system without watches, wherever they run.
+    const std::string failure = platform::read_environment(kNoFolderWatchVariable)
+                                    ? std::string(kNoFolderWatchVariable) + " is set"
+                                    : watch.start(folder, std::string(kCommandFileName));
+    if (!failure.empty()) {
+        print_error_line("[BRIDGE] Cannot watch " + folder + " for commands (" + failure +
+                         "): reading the command file every " + std::to_string(kCommandPollInterval.count()) + " ms");
     }
 }
 
@@ -276,11 +303,14 @@ void FileBridge::dispatch_loop() {
             // Nothing else catches on this thread; one failed pass must not end the process.
             print_error_line(std::string("[CUSTOM ERROR] ") + error.what());
         }
-        sleep_for(kDispatchInterval);
+        // Set by the library per record; the interval bounds the wait where it is not.
+        record_wakeup_.wait(kDispatchInterval);
     }
 }
 
 void FileBridge::command_loop() {
+    platform::FolderWatch watch;
+    watch_command_folder(watch);
     while (running_) {
         close_session_after_quit();
         watch_liveness();
@@ -288,7 +318,7 @@ void FileBridge::command_loop() {
         files_.retry_pending();
         poll_command_file();
         publish_state();
-        sleep_for(kCommandPollInterval);
+        wait_for_commands(watch, kCommandPollInterval);
     }
 }
 
@@ -492,7 +522,7 @@ void FileBridge::stop_test() {
     print_line("[OK] Test stopped - Data saved to AppData/Velmar/");
 }
 
-void FileBridge::poll_command_file() {
+void FileBridge::poll_command_file(EmptyCommandFile empty) {
     try {
         // Bytes as they are, so CR LF is handled alike everywhere; a pipe or
         // device in the file's place is never waited on.
@@ -510,7 +540,9 @@ void FileBridge::poll_command_file() {
         const std::string line = first_command_line(std::string_view(head, size));
         if (line.empty()) {
             command_file_problem_.clear();
-            print_line("[DEBUG] Command file empty");
+            if (empty == EmptyCommandFile::report) {
+                print_line("[DEBUG] Command file empty");
+            }
             return;
         }
         if (!take_command(line)) {

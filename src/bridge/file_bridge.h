@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -15,6 +14,8 @@
 #include "bridge/simulator_thread.h"
 #include "platform/filesystem.h"
 #include "platform/folder_lock.h"
+#include "platform/folder_watch.h"
+#include "platform/wakeup.h"
 #include "simconnect/simconnect_manager.h"
 
 namespace velmar {
@@ -65,7 +66,10 @@ public:
     bool start_test();
     void stop_test();
 
-    void poll_command_file();
+    // Reads the command file and hands a taken command to the simulator
+    // thread; an empty one is reported unless `empty` is quiet.
+    enum class EmptyCommandFile { report, quiet };
+    void poll_command_file(EmptyCommandFile empty = EmptyCommandFile::report);
     // Carries out a taken command (simulator thread; tests: their own).
     void process_command(const std::string& line);
 
@@ -86,6 +90,11 @@ private:
     void command_loop();
     // Blocks for `duration` on the monotonic clock; only a stop request ends it early.
     void sleep_for(std::chrono::milliseconds duration);
+    // Blocks until the next poll is due, taking each command written
+    // meanwhile at once; only a stop request ends it early.
+    void wait_for_commands(platform::FolderWatch& watch, std::chrono::milliseconds duration);
+    // The command file's folder watched, or why it is not: said once.
+    void watch_command_folder(platform::FolderWatch& watch);
     // Closes a session whose link is gone (quit, failure, silence), as disconnect does.
     void close_session_after_quit();
     // Owner's poll: asks a quiet simulator whether it is still there.
@@ -110,6 +119,9 @@ private:
     // Once per situation: a command file that cannot be read or emptied.
     void report_command_file_problem(std::string report);
 
+    // Declared before simconnect_, so the library's wake outlives every connection that sets it.
+    platform::Wakeup record_wakeup_;   // set per record by the library and by request_stop; the dispatch thread waits
+    platform::Wakeup command_wakeup_;  // set by request_stop; the main thread waits
     SimConnectManager simconnect_;
     std::atomic<bool> running_{false};
     std::string last_json_;             // dispatch thread only
@@ -141,7 +153,6 @@ private:
     std::mutex test_mutex_;  // guards test_active_, test_start_, recording_, recording_path_, recording_failing_,
                              // last_recording_
     std::mutex stop_mutex_;  // guards stop_requested_ and the setting of running_
-    std::condition_variable stop_wakeup_;
     bool stop_requested_ = false;
 
     std::chrono::steady_clock::time_point next_connect_attempt_;  // main thread only

@@ -158,7 +158,7 @@ bool SimConnectManager::begin_call(HANDLE& handle) {
     return true;
 }
 
-void SimConnectManager::end_call(HANDLE handle, HRESULT result, DWORD* send_id) {
+void SimConnectManager::end_call(HANDLE handle, HRESULT result, const std::function<void(DWORD)>& on_sent) {
     DWORD sent = 0;
     if (result >= 0) {
         SimConnect_GetLastSentPacketID(handle, &sent);
@@ -168,13 +168,20 @@ void SimConnectManager::end_call(HANDLE handle, HRESULT result, DWORD* send_id) 
         --calls_in_flight_;
     }
     calls_done_.notify_all();
-    if (send_id != nullptr) {
-        *send_id = sent;
-    }
     if (result < 0 && result != kEmptyQueue && result != kInvalidArgument) {
         // E_FAIL: this packet could not go; anything else: the link is gone.
         lose_link("a call returned " + hex_code(result));
-    } else if (result >= 0 && send_sink_ && send_sink_thread_ == std::this_thread::get_id()) {
+        return;
+    }
+    if (result < 0) {
+        return;
+    }
+    // Still under call_mutex_, which handle_exception passes first: an
+    // exception for this packet is never read before its send id is known.
+    if (on_sent) {
+        on_sent(sent);
+    }
+    if (send_sink_ && send_sink_thread_ == std::this_thread::get_id()) {
         send_sink_(sent);
     }
 }
@@ -190,14 +197,14 @@ void SimConnectManager::note_registration(DWORD send_id, Expected meaning, std::
     registration_sends_[send_id] = ExpectedException{meaning, std::move(variable)};
 }
 
-bool SimConnectManager::connect(const std::string& client_name, OpenFailure on_failure) {
+bool SimConnectManager::connect(const std::string& client_name, OpenFailure on_failure, HANDLE record_event) {
     if (connected_) {
         return true;
     }
     // Outside every lock: an Open to a simulator that does not answer may
     // take long, and nothing else needs to wait for it.
     HANDLE opened = nullptr;
-    HRESULT result = SimConnect_Open(&opened, client_name.c_str(), nullptr, 0, nullptr, 0);
+    HRESULT result = SimConnect_Open(&opened, client_name.c_str(), nullptr, 0, record_event, 0);
     if (result == 0) {
         std::lock_guard lock(api_mutex_);
         if (shut_down_) {
@@ -248,18 +255,15 @@ bool SimConnectManager::connect(const std::string& client_name, OpenFailure on_f
 
 void SimConnectManager::register_definitions() {
     for (const SampleVariable& variable : kSampleDefinition) {
-        DWORD send_id = 0;
         const HRESULT added = call_library(
             [&](HANDLE handle) {
                 return SimConnect_AddToDataDefinition(handle, ids::DEF_FLIGHT_DATA, variable.name, variable.unit,
                                                       SIMCONNECT_DATATYPE_FLOAT64, 0.0F, SIMCONNECT_UNUSED);
             },
-            &send_id);
+            [&](DWORD send_id) { note_registration(send_id, Expected::variable, variable.name); });
         if (added < 0) {
             platform::print_error_line(std::string("[CUSTOM ERROR] Variable \"") + variable.name +
                                        "\" could not be added to the sample definition: " + std::to_string(added));
-        } else {
-            note_registration(send_id, Expected::variable, variable.name);
         }
     }
     platform::print_line("[DEBUG] Minimal data definition (9 variables) - testing live data restoration");
@@ -280,13 +284,13 @@ void SimConnectManager::register_definitions() {
                                                        SIMCONNECT_GROUP_PRIORITY_HIGHEST);
     });
     for (const Subscription& subscription : kSubscriptions) {
-        DWORD send_id = 0;
         const SystemEvent event = subscription.event;
         call_library([&](HANDLE handle) { return SimConnect_SubscribeToSystemEvent(handle, event.id, event.name); },
-                     &send_id);
-        if (subscription.refused) {
-            note_registration(send_id, Expected::refusal);
-        }
+                     [&](DWORD send_id) {
+                         if (subscription.refused) {
+                             note_registration(send_id, Expected::refusal);
+                         }
+                     });
     }
     platform::print_line("[DEBUG] Pause control events mapped with input groups");
 }
@@ -353,12 +357,8 @@ void SimConnectManager::ask_if_alive() {
         return;
     }
     // Any answer will do, a refusal too: it comes quietly.
-    DWORD send_id = 0;
-    const HRESULT asked = call_library(
-        [](HANDLE handle) { return SimConnect_RequestSystemState(handle, ids::REQ_LIVENESS, "Sim"); }, &send_id);
-    if (asked >= 0) {
-        note_registration(send_id, Expected::refusal);
-    }
+    call_library([](HANDLE handle) { return SimConnect_RequestSystemState(handle, ids::REQ_LIVENESS, "Sim"); },
+                 [this](DWORD send_id) { note_registration(send_id, Expected::refusal); });
 }
 
 std::optional<std::uint32_t> SimConnectManager::pause_modes() const {
@@ -502,6 +502,11 @@ void SimConnectManager::handle_sample(const RecordCopy& record) {
 
 void SimConnectManager::handle_exception(const SIMCONNECT_RECV_EXCEPTION& exception) {
     const DWORD code = exception.dwException;
+    {
+        // Our stand-in answers a call after the records it caused: wait for a
+        // call in progress to note its send id before the exception is matched.
+        std::lock_guard barrier(call_mutex_);
+    }
     {
         std::unique_lock lock(registration_mutex_);
         if (const auto expected = registration_sends_.find(exception.dwSendID); expected != registration_sends_.end()) {

@@ -69,7 +69,10 @@ public:
     // Connection. Each successful connect starts from a clean slate: every
     // registration is made anew and the aircraft is unknown until reported.
     enum class OpenFailure { report, quiet };  // quiet: no error callback (repeated tries)
-    bool connect(const std::string& client_name, OpenFailure on_failure = OpenFailure::report);
+    // `record_event` is SimConnect_Open's event handle, which the library sets
+    // once per record it receives; null for none.
+    bool connect(const std::string& client_name, OpenFailure on_failure = OpenFailure::report,
+                 HANDLE record_event = nullptr);
     // Any thread, also while another is inside dispatch_messages or blocked
     // in a call to a silent simulator (which then returns).
     void disconnect();
@@ -141,10 +144,10 @@ private:
     // packet's send id goes to *send_id and to the tracking sink.
     static constexpr HRESULT kNotOpenResult = static_cast<HRESULT>(0x80004005L);  // E_FAIL
     template <typename Call>
-    HRESULT call_library(Call&& call, DWORD* send_id = nullptr);
+    HRESULT call_library(Call&& call, const std::function<void(DWORD)>& on_sent = {});
     // The parts of call_library around the call; begin_call false: not open.
     bool begin_call(HANDLE& handle);
-    void end_call(HANDLE handle, HRESULT result, DWORD* send_id);
+    void end_call(HANDLE handle, HRESULT result, const std::function<void(DWORD)>& on_sent);
     void lose_link(const std::string& reason);
     // What the simulator's exception for a registration packet means.
     enum class Expected { refusal, variable };
@@ -213,14 +216,14 @@ private:
 };
 
 template <typename Call>
-HRESULT SimConnectManager::call_library(Call&& call, DWORD* send_id) {
+HRESULT SimConnectManager::call_library(Call&& call, const std::function<void(DWORD)>& on_sent) {
     std::lock_guard serial(call_mutex_);
     HANDLE handle = nullptr;
     if (!begin_call(handle)) {
         return kNotOpenResult;
     }
     const HRESULT result = call(handle);
-    end_call(handle, result, send_id);
+    end_call(handle, result, on_sent);
     return result;
 }
 

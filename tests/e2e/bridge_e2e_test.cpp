@@ -44,7 +44,7 @@ TEST(BridgeStart, FolderLinesThenARefusedConnectionEndsWithStatusZero) {
                                          "Make sure Microsoft Flight Simulator is running."});
         EXPECT_EQ(run.bridge->output_lines(), expected);
         EXPECT_EQ(run.bridge->error_lines(), Lines{"[CUSTOM ERROR] Failed to connect to MSFS SimConnect"});
-        EXPECT_EQ(run.standin.log_lines(), Lines{R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 0 0 -> )" + kEFail});
+        EXPECT_EQ(run.standin.log_lines(), Lines{R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 1 0 -> )" + kEFail});
         EXPECT_FALSE(fs::exists(run.status_file()));
         EXPECT_EQ(read_file(run.command_file()), "START_TEST\n");  // never read
         if (legacy && without_app_data) {
@@ -96,7 +96,7 @@ TEST(BridgeStart, WithReconnectWaitsForASimulatorStartedLater) {
         << "the tries while waiting are quiet";
     const Lines log = later.log_lines();
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.front(), R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 0 0 -> 0)");
+    EXPECT_EQ(log.front(), R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 1 0 -> 0)");
     EXPECT_EQ(std::count(log.begin(), log.end(), "SimConnect_TransmitClientEvent 0 7 0 1 16 -> 0"), 1)
         << "the command given while waiting never reaches a later simulator";
     ASSERT_EQ(run.recordings().size(), 1u);

@@ -24,7 +24,7 @@ using wine::file_or_empty;
 const std::string kVersion = VELMAR_PROJECT_VERSION;
 const std::string kZipFolder = "velmar-tracker-" + kVersion + "-win64";
 const std::string kConnectedLine = "[OK] Auto-started data collection for monitoring";
-const std::string kOpenCall = "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0";
+const std::string kOpenCall = "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 1 0 -> 0";
 
 // The one package in the package folder whose name ends in `suffix`.
 fs::path package_file(const std::string& suffix) {

@@ -2,7 +2,8 @@
 // Wine against a native sim-standin: its files under Wine's APPDATA, Windows
 // paths on its console, a command taken, a recording in CR LF lines, the
 // state file (replaced whole through MoveFileEx) beating and naming it;
-// the simulator's named pipe as the way in; an export of the recording.
+// the simulator's named pipe as the way in; the record and command wakes; an export
+// of the recording.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/wake_checks.h"
 #include "support/process.h"
 #include "wine/wine_support.h"
 
@@ -103,6 +105,16 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
         return now.is_object() && now["alive_at"] > alive_at;
     }));
 
+    // The Windows event and the folder's change notification: recorded
+    // timestamps follow the sends, and commands do not wait for the next poll.
+    std::string gaps, times;
+    EXPECT_LE(test::median_timestamp_gap_error(
+                  standin, [&] { return file_or_empty(recording); }, gaps),
+              12.0)
+        << "recorded/sent gaps in ms:" << gaps;
+    EXPECT_GE(test::commands_taken_within_50ms(bridge, standin, command_file, 7, times), 4)
+        << "ms from write to call:" << times;
+
     test::write_file(command_file, "STOP_TEST\n");
     ASSERT_TRUE(bridge.wait_for_line("[OK] Test stopped - Data saved to AppData/Velmar/"));
 
@@ -120,7 +132,7 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     EXPECT_EQ(state()["connected"], false) << file_or_empty(state_file);
     const Lines calls = standin.log_lines();
     ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");
+    EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 1 0 -> 0");
 
     // Its export of the CR LF recording, by Windows paths, is the native one's
     // byte for byte; the second replaces the first (MoveFileEx).
@@ -182,7 +194,7 @@ TEST(WineBridge, ReconnectsAfterTheSimulatorQuits) {
     EXPECT_EQ(bridge.wait(30s), 0);
     EXPECT_EQ(test::read_file(recording), closed) << "nothing added after the test ended";
     const Lines calls = standin.log_lines();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 0 0 -> 0)"), 2);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 1 0 -> 0)"), 2);
 }
 
 // Without SIMCONNECT_STANDIN_PORT or a SimConnect.cfg the Windows build takes
@@ -214,7 +226,7 @@ TEST(WineBridge, ReachesTheSimulatorThroughItsNamedPipe) {
     EXPECT_EQ(bridge.wait(30s), 0);
     ASSERT_TRUE(standin.wait_for_log_lines(2));
     const Lines calls = standin.log_lines();
-    EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> 0");
+    EXPECT_EQ(calls.front(), "SimConnect_Open \"MSFS Velmar Tracker\" 0 0 1 0 -> 0");
     EXPECT_TRUE(eventually([&] { return standin.log_lines().back() == "SimConnect_Close -> 0"; }));
 }
 
@@ -276,7 +288,7 @@ TEST(WineBridge, ARefusedConnectionEndsWithStatusZero) {
     EXPECT_EQ(bridge.output().rfind("Make sure Microsoft Flight Simulator is running.\r\n"),
               bridge.output().size() - 50)
         << "the last line";
-    EXPECT_EQ(standin.log_lines(), Lines{"SimConnect_Open \"MSFS Velmar Tracker\" 0 0 0 0 -> -2147467259"});
+    EXPECT_EQ(standin.log_lines(), Lines{"SimConnect_Open \"MSFS Velmar Tracker\" 0 0 1 0 -> -2147467259"});
 }
 
 }  // namespace
