@@ -390,7 +390,9 @@ void FileBridge::write_flight_data(const FlightData& sample) {
     bool test_active = false;
     {
         std::lock_guard lock(test_mutex_);
-        test_active = test_active_;
+        // A sample that arrived before the test started is not part of it,
+        // even when it is written after the start.
+        test_active = test_active_ && monotonic_nanoseconds(sample.timestamp) >= test_start_;
         test_start = test_start_;
     }
     const std::int64_t timestamp_ms =
