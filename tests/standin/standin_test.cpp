@@ -682,7 +682,7 @@ TEST(StandinProtocol, OtherClientsOpenWithEachEncodingAndHearExceptionsNotAnswer
     const std::string packets = (scratch.path() / "packets.log").string();
     Standin standin({"--packet-log", packets});
     std::vector<std::string> packet_lines;
-    // The FSX SP2, 2020 and 2024 encodings are accepted; the 2020 simulator's values come back, all 308 bytes.
+    // The FSX SP2, 2020 and 2024 encodings are accepted; the 2020 simulator's RECV_OPEN comes back, all 308 bytes.
     for (const std::uint32_t version : {4u, 5u, 6u}) {
         RawClient raw(standin.port());
         const auto open = open_packet(7, version);
@@ -690,13 +690,8 @@ TEST(StandinProtocol, OtherClientsOpenWithEachEncodingAndHearExceptionsNotAnswer
         packet_lines.push_back(std::to_string(packet_lines.size() + 1) + " " + hex(open));
         const Received record = raw.record();
         ASSERT_EQ(record.bytes.size(), 308u) << version;
-        const auto answer = record.as<SIMCONNECT_RECV_OPEN>();
-        EXPECT_EQ(std::string(answer.szApplicationName), "KittyHawk");
-        EXPECT_EQ((std::vector<DWORD>{answer.dwApplicationVersionMajor, answer.dwApplicationVersionMinor,
-                                      answer.dwApplicationBuildMajor, answer.dwApplicationBuildMinor,
-                                      answer.dwSimConnectVersionMajor, answer.dwSimConnectVersionMinor,
-                                      answer.dwSimConnectBuildMajor, answer.dwSimConnectBuildMinor}),
-                  (std::vector<DWORD>{11, 0, 282174, 999, 11, 0, 62651, 3}));
+        // Its fields, as an independent client reads them: tests/node.
+        EXPECT_EQ(std::string(record.as<SIMCONNECT_RECV_OPEN>().szApplicationName), "KittyHawk");
     }
 
     // An older protocol: VERSION_MISMATCH for the Open's send id, then the stand-in hangs up.
