@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "app/command_line.h"
@@ -22,11 +21,13 @@ namespace {
 using namespace std::string_view_literals;
 using Lines = std::vector<std::string>;
 
-TEST(ScanCommandLine, ChoosesModeDirectoryAndFlags) {
+TEST(ScanCommandLine, ChoosesModeDirectoryFlagsAndExport) {
     struct Row {
         std::vector<std::string_view> arguments;
         const char* directory;        // the portable directory in bridge mode (null: not bridge mode)
-        std::string_view flags = "";  // r: --reconnect, h: --help, v: --version
+        std::string_view flags = "";  // r: --reconnect, h: --help, v: --version, a: --atomic-files, e: --export
+        const char* recording = "";   // the two arguments after --export
+        const char* output = "";
     };
     const Row rows[] = {
         {{}, nullptr},
@@ -41,7 +42,7 @@ TEST(ScanCommandLine, ChoosesModeDirectoryAndFlags) {
         {{"--file-mode=/tmp/v", "--FILE-MODE", "-file-mode", "--file-mod", "--file-modes", "--file-mode ",
           " --file-mode", "--file-mode\0"sv},
          nullptr},
-        // --reconnect anywhere but in the folder's place
+        // --reconnect and --atomic-files anywhere but in the folder's place
         {{"--reconnect", "--file-mode"}, "", "r"},
         {{"--file-mode", "/tmp/v", "--reconnect"}, "/tmp/v", "r"},
         {{"--file-mode", "--reconnect"}, "--reconnect"},
@@ -49,6 +50,12 @@ TEST(ScanCommandLine, ChoosesModeDirectoryAndFlags) {
         {{"--file-mode", "--file-mode", "--reconnect"}, "--file-mode", "r"},
         {{"--reconnect"}, nullptr, "r"},
         {{"--Reconnect", "--reconnect=1", "-reconnect", "--reconnect ", "--file-mode"}, ""},
+        {{"--atomic-files", "--file-mode", "/tmp/v"}, "/tmp/v", "a"},
+        {{"--file-mode", "--atomic-files"}, "--atomic-files"},
+        {{"--file-mode", "--atomic-files", "--atomic-files"}, "--atomic-files", "a"},
+        {{"--file-mode", "/tmp/v", "--file-mode", "--atomic-files"}, "/tmp/v", "a"},
+        {{"--file-mode", "/tmp/v", "--atomic-files=1", "--ATOMIC-FILES", "-atomic-files", "--atomic-file"}, "/tmp/v"},
+        {{"--atomic-files"}, nullptr, "a"},
         // --help and --version only before --file-mode
         {{"--help"}, nullptr, "h"},
         {{"--version", "--file-mode", "/tmp/v"}, "/tmp/v", "v"},
@@ -56,57 +63,26 @@ TEST(ScanCommandLine, ChoosesModeDirectoryAndFlags) {
         {{"--file-mode", "--help"}, "--help"},
         {{"--file-mode", "/tmp/v", "--help", "--version"}, "/tmp/v"},
         {{"-h", "--HELP", "-v", "--version=1", "help"}, nullptr},
+        // --export takes the two arguments after it, whatever they are
+        {{"--export", "r.json", "o.gpx"}, nullptr, "e", "r.json", "o.gpx"},
+        {{"--export", "--help", "--file-mode", "--export"}, nullptr, "e", "--help", "--file-mode"},
+        {{"--reconnect", "--export", "r.json"}, nullptr, "re", "r.json"},
+        {{"--file-mode", "--export", "--export", "a", "b"}, "--export", "e", "a", "b"},
+        {{"--export=r.json", "--EXPORT", "-export", "r", "o"}, nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.arguments));
         const CommandLine result = scan_command_line(row.arguments);
         EXPECT_EQ(result.file_mode, row.directory != nullptr);
         EXPECT_EQ(result.portable_directory, row.directory ? row.directory : "");
-        EXPECT_EQ(result.bridge.reconnect, row.flags.find('r') != std::string_view::npos);
-        EXPECT_EQ(result.help, row.flags.find('h') != std::string_view::npos);
-        EXPECT_EQ(result.version, row.flags.find('v') != std::string_view::npos);
-        EXPECT_FALSE(result.bridge.atomic_files);
-    }
-}
-
-TEST(ScanCommandLine, AtomicFilesAnywhereButInTheFolderPosition) {
-    const std::tuple<std::vector<std::string_view>, const char*, bool> rows[] = {
-        // the arguments, the portable directory (null: simple mode), whether atomic files are on
-        {{"--atomic-files", "--file-mode", "/tmp/v"}, "/tmp/v", true},
-        {{"--file-mode", "/tmp/v", "--atomic-files"}, "/tmp/v", true},
-        {{"--file-mode", "--atomic-files"}, "--atomic-files", false},
-        {{"--file-mode", "--atomic-files", "--atomic-files"}, "--atomic-files", true},
-        {{"--file-mode", "/tmp/v", "--file-mode", "--atomic-files"}, "/tmp/v", true},
-        {{"--file-mode", "/tmp/v", "--atomic-files=1", "--ATOMIC-FILES", "-atomic-files", "--atomic-file"},
-         "/tmp/v",
-         false},
-        {{"--atomic-files"}, nullptr, true},
-    };
-    for (const auto& [arguments, directory, atomic] : rows) {
-        const CommandLine result = scan_command_line(arguments);
-        EXPECT_EQ(result.file_mode, directory != nullptr) << testing::PrintToString(arguments);
-        EXPECT_EQ(result.portable_directory, directory ? directory : "") << testing::PrintToString(arguments);
-        EXPECT_EQ(result.bridge.atomic_files, atomic) << testing::PrintToString(arguments);
-    }
-}
-
-TEST(ScanCommandLine, ExportTakesTheTwoArgumentsAfterIt) {
-    const std::tuple<std::vector<std::string_view>, bool, const char*, const char*, const char*> rows[] = {
-        // the arguments, export mode, its recording and output, the portable directory (null: not bridge mode)
-        {{"--export", "r.json", "o.gpx"}, true, "r.json", "o.gpx", nullptr},
-        {{"--export", "--help", "--file-mode", "--export"}, true, "--help", "--file-mode", nullptr},
-        {{"--reconnect", "--export", "r.json"}, true, "r.json", "", nullptr},
-        {{"--file-mode", "--export", "--export", "a", "b"}, true, "a", "b", "--export"},
-        {{"--export=r.json", "--EXPORT", "-export", "r", "o"}, false, "", "", nullptr},
-    };
-    for (const auto& [arguments, export_mode, recording, output, directory] : rows) {
-        SCOPED_TRACE(testing::PrintToString(arguments));
-        const CommandLine result = scan_command_line(arguments);
-        EXPECT_EQ(result.export_mode, export_mode);
-        EXPECT_EQ(result.export_recording, recording);
-        EXPECT_EQ(result.export_output, output);
-        EXPECT_EQ(result.portable_directory, directory ? directory : "");
-        EXPECT_EQ(result.help, false);
+        const auto flag = [&](char letter) { return row.flags.find(letter) != std::string_view::npos; };
+        EXPECT_EQ(result.bridge.reconnect, flag('r'));
+        EXPECT_EQ(result.help, flag('h'));
+        EXPECT_EQ(result.version, flag('v'));
+        EXPECT_EQ(result.bridge.atomic_files, flag('a'));
+        EXPECT_EQ(result.export_mode, flag('e'));
+        EXPECT_EQ(result.export_recording, row.recording);
+        EXPECT_EQ(result.export_output, row.output);
     }
 }
 
@@ -170,34 +146,25 @@ TEST(Entry, HelpAndVersionPrintAndExitZero) {
     }
 }
 
-TEST(SimpleMode, RetriesOnEveryKeyButEscThenExits) {
+// Every key but ESC tries again (a key sending two codes: two tries), each try
+// opening anew and none closed, until the simulator answers one.
+TEST(SimpleMode, RetriesOnEveryKeyButEscUntilTheSimulatorAnswers) {
     Standin standin;
-    standin.control("fail SimConnect_Open " + kEFail);
+    standin.control("fail SimConnect_Open " + kEFail + " 3");
     Process tracker({bin_path("velmar-tracker")}, options(standin.client_environment(), true));
     ASSERT_TRUE(wait_for_key_read(tracker, kPrompt, 1)) << tracker.output();
     tracker.write_input("\r");
     ASSERT_TRUE(wait_for_key_read(tracker, kPrompt, 2)) << tracker.output();
-    tracker.write_input("\x1b[A");  // two codes: two more tries, never ESC
-    ASSERT_TRUE(wait_for_key_read(tracker, kPrompt, 4)) << tracker.output();
-    tracker.write_input("\x1b");
-    EXPECT_EQ(tracker.wait(30s), 0);
-    EXPECT_EQ(tracker.output_lines(), split_lines(kHeader + kFailure + kRetry + kFailure + kRetry + kFailure + kRetry +
-                                                  kFailure + "Exiting..."));
-    EXPECT_EQ(tracker.error_output(), "");
-    EXPECT_EQ(log_of(standin, 4), Lines(4, kOpen + kEFail)) << "every try opens anew, none is closed";
-}
-
-TEST(SimpleMode, ConnectsOnceTheSimulatorStartsBetweenTwoTries) {
-    const std::string port = std::to_string(Standin().port());  // nothing listens there now
-    Process tracker({bin_path("velmar-tracker")}, options({{"SIMCONNECT_STANDIN_PORT", port}}, true));
-    ASSERT_TRUE(wait_for_key_read(tracker, kPrompt, 1)) << tracker.output();
-    Standin standin({"--port", port});
-    tracker.write_input("\r");
+    tracker.write_input("\x1b[A");
     ASSERT_TRUE(wait_for_key_read(tracker, kAnyKey, 1)) << tracker.output();
     tracker.write_input(" ");
     EXPECT_EQ(tracker.wait(30s), 0);
-    EXPECT_EQ(tracker.output_lines(), split_lines(kHeader + kFailure + kRetry + kSuccess));
-    EXPECT_EQ(log_of(standin, 2), (Lines{kOpen + "0", "SimConnect_Close -> 0"}));
+    EXPECT_EQ(tracker.output_lines(),
+              split_lines(kHeader + kFailure + kRetry + kFailure + kRetry + kFailure + kRetry + kSuccess));
+    EXPECT_EQ(tracker.error_output(), "");
+    Lines calls(3, kOpen + kEFail);
+    calls.insert(calls.end(), {kOpen + "0", "SimConnect_Close -> 0"});
+    EXPECT_EQ(log_of(standin, 5), calls);
 }
 
 // Without a user the end of input reads as ESC: no endless retries. Any

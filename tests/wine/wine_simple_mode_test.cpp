@@ -37,39 +37,6 @@ struct ConsoleRun {
     test::Process tracker;
 };
 
-TEST(WineSimpleMode, ConnectsToTheNativeStandinAndEndsOnAKey) {
-    test::Standin standin;
-    ConsoleRun run(standin);
-    const auto& out = run.out;
-    const auto& err = run.err;
-    auto& tracker = run.tracker;
-
-    ASSERT_TRUE(eventually([&] { return file_or_empty(out).find("Press any key to exit...") != std::string::npos; },
-                           kWineStartTimeout))
-        << file_or_empty(out) << file_or_empty(err);
-    tracker.write_input("x");
-    EXPECT_EQ(tracker.wait(30s), 0) << file_or_empty(err);
-
-    EXPECT_EQ(crlf_lines(test::read_file(out)), (Lines{
-                                                    "MSFS Velmar Tracker - Simple Version",
-                                                    "====================================",
-                                                    "Version: 0.0.1",
-                                                    "",
-                                                    "Connecting to Microsoft Flight Simulator...",
-                                                    "[OK] Connected to Flight Simulator!",
-                                                    "SimConnect connection successful.",
-                                                    "",
-                                                    "This is the simple test version.",
-                                                    "For full HTTP server with React UI, use the Python bridge:",
-                                                    "  python python-server.py",
-                                                    "",
-                                                    "Press any key to exit...",
-                                                }));
-    ASSERT_TRUE(standin.wait_for_log_lines(2));
-    EXPECT_EQ(standin.log_lines(),
-              (Lines{"SimConnect_Open \"MSFS Velmar Tracker Simple\" 0 0 0 0 -> 0", "SimConnect_Close -> 0"}));
-}
-
 // ENTER tries again; ESC ends. Wine's terminal input holds a lone ESC as a
 // possible Alt prefix and makes one ESC key of ESC ESC written together.
 TEST(WineSimpleMode, EnterRetriesAndEscExitsOnAConsole) {
