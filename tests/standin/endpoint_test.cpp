@@ -285,7 +285,18 @@ TEST(OpenWithConfigFile, TheWorkingDirectorysFileIsReadAndAMissingSectionIsAnInv
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
     EXPECT_EQ(SimConnect_Open(&handle, "one", nullptr, 0, nullptr, 1), S_OK);
     EXPECT_EQ(SimConnect_Close(handle), S_OK);
+    // As with the SDK's library, a file beside the executable alone is not read.
+    ScratchDir elsewhere;
+    const auto beside = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "SimConnect.cfg";
+    std::filesystem::rename(folder.path() / "SimConnect.cfg", beside);
+    std::filesystem::current_path(elsewhere.path());
+    HANDLE ignored = nullptr;
+    const HRESULT from_beside = SimConnect_Open(&ignored, "beside", nullptr, 0, nullptr, 1);
+    std::filesystem::remove(beside);
     std::filesystem::current_path(before);
+    if (from_beside == S_OK) {
+        SimConnect_Close(ignored);  // something else listens on the default port
+    }
     ASSERT_TRUE(standin.wait_for_log_lines(2));
     EXPECT_EQ(standin.log_lines(), (Lines{"SimConnect_Open \"one\" 0 0 0 1 -> 0", "SimConnect_Close -> 0"}));
 }
