@@ -80,8 +80,6 @@ FileBridge::~FileBridge() {
 
 const std::string& FileBridge::data_file_path() const { return data_file_path_; }
 const std::string& FileBridge::command_file_path() const { return command_file_path_; }
-const std::string& FileBridge::status_file_path() const { return status_file_path_; }
-const std::string& FileBridge::state_file_path() const { return state_file_path_; }
 
 bool FileBridge::setup_data_folder(const std::string& portable_directory) {
     std::string folder;
@@ -109,11 +107,10 @@ bool FileBridge::setup_data_folder(const std::string& portable_directory) {
     data_file_path_ = platform::join_path(folder, kDataFileName);
     command_file_path_ = platform::join_path(folder, kCommandFileName);
     status_file_path_ = platform::join_path(folder, kStatusFileName);
-    state_file_path_ = platform::join_path(folder, kStateFileName);
     // Without any folder the other files stand in the root directory, as they
     // always have; a file nobody asked for does not join them there.
     if (!folder.empty()) {
-        state_file_.set_path(state_file_path_, files_);
+        state_file_.set_path(platform::join_path(folder, kStateFileName), files_);
     }
     print_line("[BRIDGE] Data file: " + data_file_path_);
     return true;
@@ -430,26 +427,18 @@ void FileBridge::write_flight_data(const FlightData& sample) {
 }
 
 void FileBridge::write_data_file() {
-    try {
-        // In place unless asked otherwise: a reader watching the file sees every rewrite.
-        write_exchange_file(data_file_path_, last_json_);
-    } catch (const std::exception& error) {
-        print_error_line(std::string("[CUSTOM ERROR] Failed to write data file: ") + error.what());
-    }
+    // In place unless asked otherwise: a reader watching the file sees every rewrite.
+    write_exchange_file(data_file_path_, last_json_);
 }
 
 void FileBridge::write_status_file(bool connected) {
-    try {
-        bool test_active = false;
-        {
-            std::lock_guard lock(test_mutex_);
-            test_active = test_active_;
-        }
-        std::lock_guard lock(status_file_mutex_);
-        write_exchange_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
-    } catch (const std::exception& error) {
-        print_error_line(std::string("[CUSTOM ERROR] Failed to write status file: ") + error.what());
+    bool test_active = false;
+    {
+        std::lock_guard lock(test_mutex_);
+        test_active = test_active_;
     }
+    std::lock_guard lock(status_file_mutex_);
+    write_exchange_file(status_file_path_, status_json(connected, test_active, platform::wall_clock_seconds()));
 }
 
 bool FileBridge::open_recording() {
@@ -523,36 +512,32 @@ void FileBridge::stop_test() {
 }
 
 void FileBridge::poll_command_file(EmptyCommandFile empty) {
-    try {
-        // Bytes as they are, so CR LF is handled alike everywhere; a pipe or
-        // device in the file's place is never waited on.
-        char head[kCommandReadBytes];
-        std::size_t size = 0;
-        if (const std::error_code error = platform::read_head(command_file_path_, head, sizeof head, size)) {
-            if (error == std::errc::no_such_file_or_directory) {
-                command_file_problem_.clear();
-            } else {
-                report_command_file_problem("[CUSTOM ERROR] Cannot read the command file " + command_file_path_ + ": " +
-                                            error.message());
-            }
-            return;
-        }
-        const std::string line = first_command_line(std::string_view(head, size));
-        if (line.empty()) {
+    // Bytes as they are, so CR LF is handled alike everywhere; a pipe or
+    // device in the file's place is never waited on.
+    char head[kCommandReadBytes];
+    std::size_t size = 0;
+    if (const std::error_code error = platform::read_head(command_file_path_, head, sizeof head, size)) {
+        if (error == std::errc::no_such_file_or_directory) {
             command_file_problem_.clear();
-            if (empty == EmptyCommandFile::report) {
-                print_line("[DEBUG] Command file empty");
-            }
-            return;
+        } else {
+            report_command_file_problem("[CUSTOM ERROR] Cannot read the command file " + command_file_path_ + ": " +
+                                        error.message());
         }
-        if (!take_command(line)) {
-            return;
-        }
-        print_line("[DEBUG] Processing command: '" + printable_command(line) + "'");
-        simulator_.post([this, line] { process_command(line); });
-    } catch (const std::exception& error) {
-        print_line(std::string("[DEBUG] Command file error: ") + error.what());
+        return;
     }
+    const std::string line = first_command_line(std::string_view(head, size));
+    if (line.empty()) {
+        command_file_problem_.clear();
+        if (empty == EmptyCommandFile::report) {
+            print_line("[DEBUG] Command file empty");
+        }
+        return;
+    }
+    if (!take_command(line)) {
+        return;
+    }
+    print_line("[DEBUG] Processing command: '" + printable_command(line) + "'");
+    simulator_.post([this, line] { process_command(line); });
 }
 
 bool FileBridge::take_command(const std::string& line) {

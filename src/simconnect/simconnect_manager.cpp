@@ -530,10 +530,6 @@ void SimConnectManager::handle_exception(const SIMCONNECT_RECV_EXCEPTION& except
     platform::print_error_line(text);
 }
 
-FlightData SimConnectManager::build_flight_data(const SIMCONNECT_RECV_SIMOBJECT_DATA& record) const {
-    return decode_sample(reinterpret_cast<const unsigned char*>(&record.dwData), aircraft_name_);
-}
-
 void SimConnectManager::dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_STATE& state) {
     const std::int64_t now = platform::wall_clock_seconds();
     const std::optional<std::string> app_data = platform::app_data_folder();

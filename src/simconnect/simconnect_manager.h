@@ -106,8 +106,6 @@ public:
     // the owner can write. Safe from any thread; a new connect clears it.
     void interrupt_dispatch();
     void handle_exception(const SIMCONNECT_RECV_EXCEPTION& exception);
-    // Reads the data block that begins at record.dwData (kSampleBlockBytes).
-    FlightData build_flight_data(const SIMCONNECT_RECV_SIMOBJECT_DATA& record) const;
     void dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_STATE& state);
 
     // Data collection; false when not connected or refused.
