@@ -9,7 +9,9 @@
 #include <utility>
 
 #include "aircraft/aircraft_identity.h"
+#include "bridge/app_folder.h"
 #include "bridge/command_file.h"
+#include "bridge/diagnostic_file.h"
 #include "bridge/flight_json.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -35,7 +37,6 @@ constexpr auto kSimulatorThreadBound = 500ms;
 constexpr const char* kNoFolderWatchVariable = "VELMAR_NO_FOLDER_WATCH";
 
 constexpr std::string_view kClientName = "MSFS Velmar Tracker";
-constexpr std::string_view kAppFolderName = "Velmar";
 constexpr std::string_view kDataFileName = "current_flight_data.json";
 constexpr std::string_view kCommandFileName = "python_commands.txt";
 constexpr std::string_view kStatusFileName = "simconnect_status.json";
@@ -144,6 +145,7 @@ void FileBridge::install_callbacks() {
         write_status_file(connected);
     });
     simconnect_.set_error_callback([](const std::string& text) { print_error_line("[CUSTOM ERROR] " + text); });
+    simconnect_.set_aircraft_state_callback(append_aircraft_diagnostic);
     simconnect_.set_exception_callback(
         [this](DWORD send_id, DWORD code) { command_results_.exception(send_id, code); });
 }

@@ -2,6 +2,7 @@ target_sources(velmar_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/bridge_state.cpp
     ${CMAKE_CURRENT_LIST_DIR}/command_results.cpp
     ${CMAKE_CURRENT_LIST_DIR}/command_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/diagnostic_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/exchange_files.cpp
     ${CMAKE_CURRENT_LIST_DIR}/file_bridge.cpp
     ${CMAKE_CURRENT_LIST_DIR}/flight_json.cpp

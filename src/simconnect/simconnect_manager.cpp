@@ -1,7 +1,6 @@
 #include "simconnect/simconnect_manager.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <iterator>
 #include <optional>
@@ -9,13 +8,8 @@
 #include <string_view>
 #include <utility>
 
-#include "aircraft/aircraft_diagnostic.h"
 #include "aircraft/aircraft_identity.h"
-#include "platform/clock.h"
 #include "platform/console.h"
-#include "platform/environment.h"
-#include "platform/filesystem.h"
-#include "platform/text.h"
 #include "simconnect/identifiers.h"
 #include "simconnect/pause_operations.h"
 #include "simconnect/sample_definition.h"
@@ -140,6 +134,10 @@ void SimConnectManager::set_error_callback(ErrorCallback callback) { error_callb
 
 void SimConnectManager::set_exception_callback(ExceptionCallback callback) {
     exception_callback_ = std::move(callback);
+}
+
+void SimConnectManager::set_aircraft_state_callback(AircraftStateCallback callback) {
+    aircraft_state_callback_ = std::move(callback);
 }
 
 void SimConnectManager::track_sends(SendSink sink) {
@@ -449,7 +447,7 @@ void SimConnectManager::handle_record(const RecordCopy& record) {
             const auto state = record.as<SIMCONNECT_RECV_SYSTEM_STATE>();
             if (state.dwRequestID == ids::REQ_AIRCRAFT_LOADED) {
                 platform::print_line("[DIAG] Received aircraft system state");
-                dump_aircraft_system_state(state);
+                handle_aircraft_state(state);
             }
             break;
         }
@@ -530,26 +528,7 @@ void SimConnectManager::handle_exception(const SIMCONNECT_RECV_EXCEPTION& except
     platform::print_error_line(text);
 }
 
-void SimConnectManager::dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_STATE& state) {
-    const std::int64_t now = platform::wall_clock_seconds();
-    const std::optional<std::string> app_data = platform::app_data_folder();
-    if (!app_data) {
-        platform::print_line("[DIAG ERROR] Could not get APPDATA path");
-        return;
-    }
-    const std::string path =
-        platform::join_path(platform::join_path(*app_data, kDiagnosticFolderName), kDiagnosticFileName);
-    std::ofstream file = platform::open_shared_output(path, std::ios::app);
-    if (!file.is_open()) {
-        const int reason = errno;
-        platform::print_line("[DIAG ERROR] Could not open diagnostic file: " + path);
-        if (error_callback_) {
-            error_callback_("Failed to write " + path + ": " + std::generic_category().message(reason));
-        }
-        return;
-    }
-    platform::print_line("[DIAG] Writing to: " + path);
-
+void SimConnectManager::handle_aircraft_state(const SIMCONNECT_RECV_SYSTEM_STATE& state) {
     AircraftStateReport report;
     report.record_bytes = state.dwSize;
     report.request_id = state.dwRequestID;
@@ -558,18 +537,11 @@ void SimConnectManager::dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_
     // The path field need not hold a terminating zero.
     report.path = fixed_string(state.szString, sizeof state.szString);
     std::string name = extract_aircraft_name(report.path);
-    // Write errors after a successful open go unreported, as the close does.
-    file << format_aircraft_diagnostic(report, platform::format_local_time(now, kDiagnosticTimeFormat), name)
-         << std::flush;
-    {
-        std::lock_guard lock(identity_mutex_);
-        aircraft_name_ = std::move(name);
+    if (aircraft_state_callback_ && !aircraft_state_callback_(report, name)) {
+        return;
     }
-    // The name is the simulator's text: shown with its control bytes escaped.
-    platform::print_line("[OK] Aircraft detected from system state: '" +
-                         platform::escape_control_bytes(aircraft_name_) + "'");
-    file.close();
-    platform::print_line("[DIAG] Aircraft data dumped to: " + path);
+    std::lock_guard lock(identity_mutex_);
+    aircraft_name_ = std::move(name);
 }
 
 bool SimConnectManager::start_data_collection() {
