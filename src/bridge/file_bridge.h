@@ -20,6 +20,9 @@
 
 namespace velmar {
 
+// The command file's name in the data folder.
+inline constexpr std::string_view kCommandFileName = "python_commands.txt";
+
 // How often a bridge that reconnects tries to reach the simulator.
 inline constexpr std::chrono::milliseconds kReconnectInterval{5000};
 
