@@ -6,12 +6,31 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string_view>
 
 namespace velmar::standin {
 
 namespace {
+
+// The value of an environment variable, or nothing when unset. The library's
+// one reader: it cannot use the product's platform layer.
+std::optional<std::string> environment_value(const char* name) {
+#ifdef _MSC_VER
+    char* value = nullptr;
+    std::size_t length = 0;
+    if (_dupenv_s(&value, &length, name) != 0 || value == nullptr) return std::nullopt;
+    std::string copy(value);
+    std::free(value);
+    return copy;
+#else
+    // mingw's msvcrt import library lacks _dupenv_s.
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+#endif
+}
 
 std::string_view trim(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -156,7 +175,7 @@ EndpointChoice choose_endpoints(const EndpointSources& sources) {
 Connected connect_to_simulator(std::uint32_t config_index, std::chrono::milliseconds timeout,
                                std::chrono::milliseconds send_timeout) {
     EndpointSources sources;
-    sources.port_variable = net::environment_value(protocol::kPortVariable);
+    sources.port_variable = environment_value(protocol::kPortVariable);
     sources.config_index = config_index;
     sources.windows = net::kHasNamedPipes;
     const auto refuse = [](const std::string& why, bool no_section = false) {

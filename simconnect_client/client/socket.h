@@ -48,7 +48,4 @@ void close_socket(Socket socket);
 // elsewhere an 8-byte 1 written to the descriptor, skipped when it would block.
 void signal_wake(std::uintptr_t wake);
 
-// The value of an environment variable, or nothing when unset.
-std::optional<std::string> environment_value(const char* name);
-
 }  // namespace velmar::standin::net

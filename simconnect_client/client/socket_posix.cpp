@@ -133,10 +133,4 @@ void signal_wake(std::uintptr_t wake) {
     } while (written < 0 && errno == EINTR);
 }
 
-std::optional<std::string> environment_value(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-}
-
 }  // namespace velmar::standin::net

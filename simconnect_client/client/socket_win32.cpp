@@ -297,20 +297,4 @@ void close_socket(Socket socket) {
 
 void signal_wake(std::uintptr_t wake) { ::SetEvent(reinterpret_cast<HANDLE>(wake)); }
 
-std::optional<std::string> environment_value(const char* name) {
-#ifdef _MSC_VER
-    char* value = nullptr;
-    std::size_t length = 0;
-    if (_dupenv_s(&value, &length, name) != 0 || value == nullptr) return std::nullopt;
-    std::string copy(value);
-    std::free(value);
-    return copy;
-#else
-    // mingw's msvcrt import library lacks _dupenv_s.
-    const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-#endif
-}
-
 }  // namespace velmar::standin::net

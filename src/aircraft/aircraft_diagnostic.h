@@ -6,10 +6,6 @@
 
 namespace velmar {
 
-// The aircraft diagnostic file lives in this folder under the per-user
-// application-data folder; the folder is made by the bridge, not here.
-inline constexpr std::string_view kDiagnosticFolderName = "Velmar";
-inline constexpr std::string_view kDiagnosticFileName = "aircraft_diagnostic.txt";
 inline constexpr const char* kDiagnosticTimeFormat = "%Y-%m-%d %H:%M:%S";
 
 // What the simulator answered for "AircraftLoaded".

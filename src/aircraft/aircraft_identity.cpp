@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/text.h"
+
 namespace velmar {
 namespace {
 
@@ -35,18 +37,6 @@ constexpr std::array<TypeRule, 9> kTypeRules = {{
     {"172", "C172"},
 }};
 
-// Byte-wise upper case of a to z only, as toupper does in the C locale,
-// whatever locale the process runs in.
-std::string to_upper_ascii(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return upper;
-}
-
 }  // namespace
 
 std::string extract_aircraft_name(std::string_view path) {
@@ -67,7 +57,7 @@ std::string extract_aircraft_name(std::string_view path) {
 }
 
 std::string aircraft_type_code(std::string_view name) {
-    const std::string upper = to_upper_ascii(name);
+    const std::string upper = platform::to_upper_ascii(name);
     for (const TypeRule& rule : kTypeRules) {
         if (upper.find(rule.pattern) != std::string::npos) {
             return std::string(rule.code);

@@ -20,6 +20,9 @@
 
 namespace velmar {
 
+// The command file's name in the data folder.
+inline constexpr std::string_view kCommandFileName = "python_commands.txt";
+
 // How often a bridge that reconnects tries to reach the simulator.
 inline constexpr std::chrono::milliseconds kReconnectInterval{5000};
 
@@ -75,8 +78,6 @@ public:
 
     const std::string& data_file_path() const;
     const std::string& command_file_path() const;
-    const std::string& status_file_path() const;
-    const std::string& state_file_path() const;
 
 private:
     // Takes the command off the file by emptying it; false (reported once per
@@ -129,7 +130,6 @@ private:
     std::string data_file_path_;        // set before any thread starts, read-only after
     std::string command_file_path_;
     std::string status_file_path_;
-    std::string state_file_path_;
     const BridgeOptions options_;
     bool test_active_ = false;        // guarded by test_mutex_
     std::int64_t test_start_ = 0;     // monotonic nanoseconds; guarded by test_mutex_

@@ -1,10 +1,10 @@
 #include "export/export_formats.h"
 
-#include <cctype>
 #include <charconv>
 #include <optional>
 
 #include "bridge/flight_json.h"
+#include "platform/text.h"
 
 namespace velmar {
 
@@ -121,18 +121,12 @@ public:
     void end(std::string&) override {}
 };
 
-std::string lower_case(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
-
 }  // namespace
 
 std::unique_ptr<ExportFormat> format_for(std::string_view output) {
     const std::string_view name = file_name_of(output);
     const std::size_t dot = name.rfind('.');
-    const std::string extension = dot == std::string_view::npos ? "" : lower_case(name.substr(dot));
+    const std::string extension = dot == std::string_view::npos ? "" : platform::to_lower_ascii(name.substr(dot));
     if (extension == ".gpx") return std::make_unique<Gpx>();
     if (extension == ".kml") return std::make_unique<Kml>();
     if (extension == ".csv") return std::make_unique<Csv>();

@@ -46,9 +46,6 @@ bool is_blocked_by_reader(const std::error_code& error);
 // processes may read and write it meanwhile. `mode` is added to std::ios::out.
 std::ofstream open_shared_output(const std::string& path, std::ios::openmode mode);
 
-// Opens a file for reading in text mode with shared access.
-std::ifstream open_shared_input(const std::string& path);
-
 // Rewrites a plain file in place with shared access: create or truncate,
 // one write, close; the reason when any step fails. The per-sample path, so
 // it costs no more than the system calls themselves.

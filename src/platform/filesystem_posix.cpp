@@ -22,8 +22,6 @@ std::ofstream open_shared_output(const std::string& path, std::ios::openmode mod
     return std::ofstream(path, mode | std::ios::out);
 }
 
-std::ifstream open_shared_input(const std::string& path) { return std::ifstream(path); }
-
 std::error_code make_directory(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) {
         return {};

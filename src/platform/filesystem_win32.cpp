@@ -30,14 +30,6 @@ std::ofstream open_shared_output(const std::string& path, std::ios::openmode mod
 #endif
 }
 
-std::ifstream open_shared_input(const std::string& path) {
-#ifdef _MSC_VER
-    return std::ifstream(path, std::ios::in, _SH_DENYNO);
-#else
-    return std::ifstream(path);
-#endif
-}
-
 std::error_code make_directory(const std::string& path) {
     if (CreateDirectoryA(path.c_str(), nullptr) != 0) {
         return {};

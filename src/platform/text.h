@@ -101,6 +101,22 @@ inline std::string escape_control_bytes(std::string_view text) {
     return escaped;
 }
 
+// Byte-wise case of a to z only, as in the C locale, whatever locale the
+// process runs in: names and words from files and the simulator are ASCII.
+inline std::string shift_ascii_letters(std::string_view text, char first, char last, int offset) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= first && c <= last) {
+            c = static_cast<char>(c + offset);
+        }
+    }
+    return result;
+}
+
+inline std::string to_upper_ascii(std::string_view text) { return shift_ascii_letters(text, 'a', 'z', 'A' - 'a'); }
+
+inline std::string to_lower_ascii(std::string_view text) { return shift_ascii_letters(text, 'A', 'Z', 'a' - 'A'); }
+
 // `text` as well-formed UTF-8. Text that already is comes back unchanged.
 // Otherwise Windows reads it in the ANSI code page (the narrow text of the
 // system's own APIs); elsewhere each ill-formed piece becomes U+FFFD.

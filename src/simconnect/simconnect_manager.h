@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "aircraft/aircraft_diagnostic.h"
 #include "platform/simconnect_api.h"
 #include "simconnect/flight_data.h"
 #include "simconnect/liveness.h"
@@ -48,6 +49,10 @@ public:
     // An exception the simulator sent for a packet this connection sent;
     // dispatch thread.
     using ExceptionCallback = std::function<void(DWORD send_id, DWORD code)>;
+    // The simulator's "AircraftLoaded" answer and the aircraft name it gives;
+    // dispatch thread. True: recorded, and samples name the aircraft from now
+    // on. Without a callback the aircraft is identified at once.
+    using AircraftStateCallback = std::function<bool(const AircraftStateReport&, const std::string& aircraft_name)>;
     // The send id of a packet sent by the thread that installed the sink.
     using SendSink = std::function<void(DWORD send_id)>;
 
@@ -61,6 +66,7 @@ public:
     void set_connection_callback(ConnectionCallback callback);
     void set_error_callback(ErrorCallback callback);
     void set_exception_callback(ExceptionCallback callback);
+    void set_aircraft_state_callback(AircraftStateCallback callback);
 
     // Until cleared, the send id of every packet the calling thread sends goes
     // to `sink` (called on that thread, under no lock of the owner's).
@@ -106,9 +112,6 @@ public:
     // the owner can write. Safe from any thread; a new connect clears it.
     void interrupt_dispatch();
     void handle_exception(const SIMCONNECT_RECV_EXCEPTION& exception);
-    // Reads the data block that begins at record.dwData (kSampleBlockBytes).
-    FlightData build_flight_data(const SIMCONNECT_RECV_SIMOBJECT_DATA& record) const;
-    void dump_aircraft_system_state(const SIMCONNECT_RECV_SYSTEM_STATE& state);
 
     // Data collection; false when not connected or refused.
     bool start_data_collection();
@@ -158,6 +161,7 @@ private:
     void handle_record(const RecordCopy& record);
     void handle_event(const SIMCONNECT_RECV_EVENT& event);
     void handle_sample(const RecordCopy& record);
+    void handle_aircraft_state(const SIMCONNECT_RECV_SYSTEM_STATE& state);
 
     void schedule_aircraft_state_request();
     void request_aircraft_state();  // body of the aircraft-state thread
@@ -174,6 +178,7 @@ private:
     ConnectionCallback connection_callback_;
     ErrorCallback error_callback_;
     ExceptionCallback exception_callback_;
+    AircraftStateCallback aircraft_state_callback_;
     SendSink send_sink_;                // guarded by call_mutex_
     std::thread::id send_sink_thread_;  // guarded by call_mutex_
     std::mutex call_mutex_;             // held across one call and its send id: they pair up

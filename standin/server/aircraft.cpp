@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cmath>
 
 namespace velmar::standin {
@@ -74,12 +73,6 @@ constexpr std::array<UnitName, 22> kUnits{{
     {"BOOLEAN", Dimension::Bool, 1},
     {"NUMBER", Dimension::Bool, 1},
 }};
-
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return result;
-}
 
 const VariableName* variable_entry(Variable variable) {
     for (const auto& entry : kVariables) {
@@ -232,6 +225,14 @@ SIMCONNECT_DATA_INITPOSITION Aircraft::position() const {
     position.OnGround = on_ground_ ? 1 : 0;
     position.Airspeed = std::isfinite(airspeed_kt_) ? static_cast<DWORD>(std::clamp(airspeed_kt_, 0.0, 100000.0)) : 0;
     return position;
+}
+
+std::string upper(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return result;
 }
 
 }  // namespace velmar::standin

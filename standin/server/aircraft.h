@@ -69,4 +69,7 @@ private:
     bool on_ground_ = false;
 };
 
+// Byte-wise upper case of a to z: the names the simulator matches ignore case.
+std::string upper(std::string_view text);
+
 }  // namespace velmar::standin

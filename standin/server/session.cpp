@@ -49,14 +49,6 @@ constexpr std::string_view kSimEvents[] = {
     "PAUSE_TOGGLE", "PAUSE_ON", "PAUSE_OFF", "PAUSE_SET", "ACTIVE_PAUSE_TOGGLE", "SIM_PAUSE_TOGGLE",
 };
 
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return result;
-}
-
 std::optional<SystemEvent> find_system_event(const protocol::Text& name) {
     if (name.null) return std::nullopt;
     const std::string wanted = upper(name.value);

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "bridge/diagnostic_file.h"
 #include "simconnect/liveness.h"
 #include "simconnect/sample_definition.h"
 #include "simconnect/simconnect_manager.h"
@@ -111,6 +112,7 @@ protected:
             [this](bool on) { note([&](Seen& seen) { seen.connections.push_back(on); }); });
         manager_.set_sample_callback(
             [this](const FlightData& s) { note([&](Seen& seen) { seen.samples.push_back(s); }); });
+        manager_.set_aircraft_state_callback(append_aircraft_diagnostic);  // as the bridge records it
         manager_.set_error_callback(
             [this](const std::string& e) { note([&](Seen& seen) { seen.errors.push_back(e); }); });
     }
