@@ -1,3 +1,4 @@
+// The aircraft diagnostic record: its text, from the reported state.
 #include "aircraft/aircraft_diagnostic.h"
 
 #include <sstream>

@@ -1,3 +1,4 @@
+// The aircraft diagnostic record: its text, from the reported state.
 #pragma once
 
 #include <cstdint>

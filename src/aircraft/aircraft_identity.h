@@ -1,3 +1,4 @@
+// Aircraft name and type code: pure rules on the reported aircraft path.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// Bridge mode: builds, runs and tears down the FileBridge; interrupts; exit status.
 #pragma once
 
 #include <string>

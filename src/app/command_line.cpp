@@ -1,3 +1,4 @@
+// The command line: which mode, which folder, which options.
 #include "app/command_line.h"
 
 namespace velmar {

@@ -1,3 +1,4 @@
+// The command line: which mode, which folder, which options.
 #pragma once
 
 #include <string>

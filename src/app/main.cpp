@@ -1,3 +1,4 @@
+// The entry point: help and version, --export, the connectivity test or the bridge.
 #include <chrono>
 #include <string_view>
 #include <vector>

@@ -1,3 +1,4 @@
+// The connectivity test: open, report, retry on a key, leave on ESC.
 #include "app/simple_mode.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// The connectivity test: open, report, retry on a key, leave on ESC.
 #pragma once
 
 namespace velmar {

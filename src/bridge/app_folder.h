@@ -1,3 +1,4 @@
+// The name of the program's folder in the application-data folder.
 #pragma once
 
 #include <string_view>

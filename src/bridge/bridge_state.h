@@ -1,3 +1,4 @@
+// bridge_state.json: what it tells a server, and when it is written.
 #pragma once
 
 #include <atomic>

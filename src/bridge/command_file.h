@@ -1,3 +1,4 @@
+// The command file's pure rules: its first line, and how a command is echoed.
 #pragma once
 
 #include <cstddef>

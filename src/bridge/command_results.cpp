@@ -1,3 +1,4 @@
+// Each command's result: sent, then done or refused by the simulator's exception.
 #include "bridge/command_results.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Each command's result: sent, then done or refused by the simulator's exception.
 #pragma once
 
 #include <chrono>

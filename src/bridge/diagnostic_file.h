@@ -1,3 +1,4 @@
+// The aircraft diagnostic file: written here, beside the bridge's other files.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// Writes of the data, status and state files: failures said once, counted, retried.
 #include "bridge/exchange_files.h"
 
 #include <vector>

@@ -1,3 +1,4 @@
+// Writes of the data, status and state files: failures said once, counted, retried.
 #pragma once
 
 // Writes the exchange files and says what fails: nothing is lost silently.

@@ -1,3 +1,4 @@
+// FileBridge, the bridge-mode object; its members live in the file_bridge*.cpp files.
 #pragma once
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// The JSON text of a sample and of the status file (pure).
 #include "bridge/flight_json.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// The thread that talks to the simulator for the main thread: jobs run in order.
 #include "bridge/simulator_thread.h"
 
 #include <exception>

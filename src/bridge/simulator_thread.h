@@ -1,3 +1,4 @@
+// The thread that talks to the simulator for the main thread: jobs run in order.
 #pragma once
 
 #include <chrono>

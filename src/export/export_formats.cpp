@@ -1,3 +1,4 @@
+// The output formats of an export: GPX, KML and CSV.
 #include "export/export_formats.h"
 
 #include <charconv>

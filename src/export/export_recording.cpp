@@ -1,3 +1,4 @@
+// --export RECORDING OUTPUT: format chosen, temporary file, rename at the end.
 #include "export/export_recording.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Reading a test recording back: its lines, parsed as written.
 #include "export/recording.h"
 
 #include <cerrno>

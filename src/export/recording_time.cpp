@@ -1,3 +1,4 @@
+// The times of a recording: its start from its file name, and ISO 8601 text.
 #include "export/recording_time.h"
 
 #include <algorithm>

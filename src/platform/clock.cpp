@@ -1,3 +1,4 @@
+// Wall clock, monotonic clock and local time: what both systems share.
 #include "platform/clock.h"
 
 #include <iomanip>

@@ -1,3 +1,4 @@
+// Wall clock, monotonic clock and local time.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Local time on POSIX.
 #include <ctime>
 #include <mutex>
 

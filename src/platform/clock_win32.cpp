@@ -1,3 +1,4 @@
+// Local time on Windows.
 #include <ctime>
 
 #include "platform/clock.h"

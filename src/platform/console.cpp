@@ -1,3 +1,4 @@
+// The console queue and its writer thread: no caller ever waits for the console.
 #include "platform/console.h"
 
 #include <condition_variable>

@@ -1,3 +1,4 @@
+// The console: whole lines queued for one writer thread, and key reads.
 #pragma once
 
 #include <chrono>

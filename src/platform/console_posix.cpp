@@ -1,3 +1,4 @@
+// The console on POSIX: writes, key reads, standard handles.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>

@@ -1,3 +1,4 @@
+// The console on Windows: writes, key reads, standard handles.
 #include <conio.h>
 
 #include <system_error>

@@ -1,3 +1,4 @@
+// Environment variables, the application-data folder, the process id.
 #pragma once
 
 #include <cstdint>

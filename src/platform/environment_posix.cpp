@@ -1,3 +1,4 @@
+// Environment, application-data folder and process id on POSIX.
 #include <unistd.h>
 
 #include <cstdlib>

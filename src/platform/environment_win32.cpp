@@ -1,3 +1,4 @@
+// Environment, application-data folder and process id on Windows.
 #include <cstdlib>
 
 #include "platform/environment.h"

@@ -1,3 +1,4 @@
+// Files and folders: what both systems share.
 #include "platform/filesystem.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// Files and folders: paths, folders, appends, and the exchange files' safe writes.
 #pragma once
 
 #include <cstdint>

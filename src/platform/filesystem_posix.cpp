@@ -1,3 +1,4 @@
+// Files and folders on POSIX.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// Files and folders on Windows.
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>

@@ -1,3 +1,4 @@
+// One bridge per data folder: a lock that the system frees when the process dies.
 #pragma once
 
 // One process per folder: a lock on the folder itself, released by the

@@ -1,3 +1,4 @@
+// The data folder's lock on POSIX: flock on the folder itself.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// The data folder's lock on Windows: a named mutex from the folder's full path.
 #include <cctype>
 #include <cstdio>
 #include <vector>

@@ -1,3 +1,4 @@
+// A wait that a change of the command file ends: the command wake.
 #pragma once
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// Ctrl+C and the termination signals, and ending the process at once.
 #pragma once
 
 #include <functional>

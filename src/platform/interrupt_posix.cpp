@@ -1,3 +1,4 @@
+// Interrupts on POSIX: a thread that waits for the signals.
 #include <pthread.h>
 #include <signal.h>
 

@@ -1,3 +1,4 @@
+// Interrupts on Windows: the console control handler.
 #include "platform/windows_api.h"
 
 #include <cstdlib>

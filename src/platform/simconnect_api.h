@@ -1,3 +1,4 @@
+// The one include of the SimConnect header, with what Windows needs before it.
 #pragma once
 
 // The one place that includes the SimConnect header. The SDK header expects the

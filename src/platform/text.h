@@ -1,3 +1,4 @@
+// Text for the console: valid UTF-8, control codes escaped, ASCII case.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// Text conversions on POSIX.
 #include "platform/text.h"
 
 namespace velmar::platform {

@@ -1,3 +1,4 @@
+// Text conversions on Windows.
 #include <climits>
 
 #include "platform/text.h"

@@ -1,3 +1,4 @@
+// A wake one thread waits on and others (SimConnect's library too) set: the record wake.
 #pragma once
 
 #include <chrono>

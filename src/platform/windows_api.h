@@ -1,3 +1,4 @@
+// <windows.h> as this program includes it.
 #pragma once
 
 // <windows.h> without its min/max macros and rarely used parts; Windows

@@ -1,3 +1,4 @@
+// FlightData: one sample of the user's aircraft.
 #pragma once
 
 #include <chrono>

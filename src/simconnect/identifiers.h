@@ -1,3 +1,4 @@
+// Every SimConnect identifier the program chooses, in one place.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Whether a quiet simulator is still there: when to ask, when it is gone.
 #include "simconnect/liveness.h"
 
 namespace velmar {

@@ -1,3 +1,4 @@
+// Whether a quiet simulator is still there: when to ask, when it is gone.
 #pragma once
 
 #include <atomic>

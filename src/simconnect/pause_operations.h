@@ -1,3 +1,4 @@
+// The pause commands: which simulator event each sends.
 #pragma once
 
 #include <array>

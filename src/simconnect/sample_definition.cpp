@@ -1,3 +1,4 @@
+// The sample definition: the one table of sampled variables, and its decoding.
 #include "simconnect/sample_definition.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SimConnectManager, the connection to the simulator; members by seam in simconnect_*.cpp.
 #pragma once
 
 #include <array>

@@ -1,3 +1,4 @@
+// The control operations' fixed values: the Rattenberg position and the standard fuel load.
 #pragma once
 
 namespace velmar {
