@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -68,11 +70,12 @@ std::string bin_path(std::string_view name) { return std::string(VELMAR_BIN_DIR)
 
 struct Process::Impl {
     pid_t pid = -1;
-    int input_fd = -1;   // write side of standard input
-    int output_fd = -1;  // read side of standard output
+    int input_fd = -1;   // pipe or pty master (shared with output when use_pty)
+    int output_fd = -1;  // read side of standard output (the pty master when use_pty)
     int error_fd = -1;
     int stop_read = -1;  // wakes the reader when the object goes away
     int stop_write = -1;
+    bool pty = false;
 
     mutable std::mutex mutex;  // guards everything below
     std::condition_variable changed;
@@ -108,7 +111,7 @@ struct Process::Impl {
                 if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
                 std::lock_guard lock(mutex);
                 const bool is_output = fds[i].fd == output_fd;
-                if (got <= 0) {  // end of file
+                if (got <= 0) {  // end of file, or EIO from a pty whose other side closed
                     (is_output ? output_done : errors_done) = true;
                 } else {
                     (is_output ? output : errors).append(buffer, static_cast<std::size_t>(got));
@@ -149,6 +152,7 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
     // A child that closes its input must not kill the test with SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
     Impl& impl = *impl_;
+    impl.pty = options.use_pty;
 
     // Everything the child needs is prepared before fork: after it, only
     // async-signal-safe calls are allowed in a threaded process.
@@ -166,18 +170,45 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
     int err_pipe[2] = {-1, -1};
     int stop_pipe[2] = {-1, -1};
     int exec_pipe[2] = {-1, -1};  // closed by a successful exec; carries errno otherwise
+    std::string terminal_name;
+    int master = -1;
     if (::pipe2(err_pipe, O_CLOEXEC) != 0 || ::pipe2(stop_pipe, O_CLOEXEC) != 0 || ::pipe2(exec_pipe, O_CLOEXEC) != 0) {
         fail("pipe");
     }
-    if (::pipe2(in_pipe, O_CLOEXEC) != 0 || (options.output_fd < 0 && ::pipe2(out_pipe, O_CLOEXEC) != 0)) {
+    if (options.use_pty) {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) fail("posix_openpt");
+        char name[256];
+        if (::ptsname_r(master, name, sizeof name) != 0) fail("ptsname_r");
+        terminal_name = name;
+        // No echo, so what a test types does not show up as output.
+        const int slave = ::open(terminal_name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave < 0) fail("open pty");
+        termios settings{};
+        if (::tcgetattr(slave, &settings) == 0) {
+            settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+            ::tcsetattr(slave, TCSANOW, &settings);
+        }
+        ::close(slave);
+    } else if (::pipe2(in_pipe, O_CLOEXEC) != 0 || (options.output_fd < 0 && ::pipe2(out_pipe, O_CLOEXEC) != 0)) {
         fail("pipe");
     }
 
     const pid_t pid = ::fork();
     if (pid < 0) fail("fork");
     if (pid == 0) {
-        ::dup2(in_pipe[0], 0);
-        ::dup2(options.output_fd >= 0 ? options.output_fd : out_pipe[1], 1);
+        if (options.use_pty) {
+            ::setsid();
+            const int slave = ::open(terminal_name.c_str(), O_RDWR);
+            if (slave < 0) ::_exit(127);
+            ::ioctl(slave, TIOCSCTTY, 0);
+            ::dup2(slave, 0);
+            ::dup2(slave, 1);
+            if (slave > 1) ::close(slave);
+        } else {
+            ::dup2(in_pipe[0], 0);
+            ::dup2(options.output_fd >= 0 ? options.output_fd : out_pipe[1], 1);
+        }
         ::dup2(err_pipe[1], 2);
         // Signals the test process ignores must not stay ignored in the child.
         ::signal(SIGPIPE, SIG_DFL);
@@ -190,13 +221,18 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
     impl.pid = pid;
     ::close(err_pipe[1]);
     ::close(exec_pipe[1]);
-    ::close(in_pipe[0]);
-    impl.input_fd = in_pipe[1];
-    if (options.output_fd < 0) {
-        ::close(out_pipe[1]);
-        impl.output_fd = out_pipe[0];
+    if (options.use_pty) {
+        impl.input_fd = master;
+        impl.output_fd = master;
     } else {
-        impl.output_done = true;  // not ours to read
+        ::close(in_pipe[0]);
+        impl.input_fd = in_pipe[1];
+        if (options.output_fd < 0) {
+            ::close(out_pipe[1]);
+            impl.output_fd = out_pipe[0];
+        } else {
+            impl.output_done = true;  // not ours to read
+        }
     }
     impl.error_fd = err_pipe[0];
     impl.stop_read = stop_pipe[0];
@@ -213,7 +249,7 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
         int ignored = 0;
         ::waitpid(pid, &ignored, 0);
         for (int* fd : {&impl.input_fd, &impl.output_fd, &impl.error_fd, &impl.stop_read, &impl.stop_write}) {
-            if (*fd >= 0) ::close(*fd);
+            if (*fd >= 0 && (fd != &impl.output_fd || impl.output_fd != impl.input_fd)) ::close(*fd);
         }
         delete impl_;
         impl_ = nullptr;
@@ -238,7 +274,7 @@ Process::~Process() {
     const char byte = 's';
     [[maybe_unused]] const ssize_t written = ::write(impl.stop_write, &byte, 1);
     if (impl.reader.joinable()) impl.reader.join();
-    close_fd(impl.input_fd);
+    if (impl.input_fd != impl.output_fd) close_fd(impl.input_fd);
     close_fd(impl.output_fd);
     close_fd(impl.error_fd);
     close_fd(impl.stop_read);
@@ -256,7 +292,13 @@ void Process::write_input(std::string_view bytes) {
     }
 }
 
-void Process::close_input() { close_fd(impl_->input_fd); }
+void Process::close_input() {
+    if (impl_->pty) {
+        write_input("\x04");  // end of file for a terminal in canonical mode
+        return;
+    }
+    close_fd(impl_->input_fd);
+}
 
 bool Process::wait_for_line(std::string_view line, std::chrono::milliseconds timeout) {
     return impl_->wait_until(timeout, [&] { return has_line(impl_->output, line); });

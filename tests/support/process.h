@@ -37,7 +37,10 @@ std::string bin_path(std::string_view name);
 struct ProcessOptions {
     std::map<std::string, std::string> environment;  // added to (or replacing) the inherited one
     std::vector<std::string> unset_environment;      // removed from the inherited one
-    // When set: the child's standard output, which is then
+    // Standard input and output on a pseudo-terminal (echo off, so typed keys do
+    // not show up as output); standard error stays a pipe.
+    bool use_pty = false;
+    // When set (and not use_pty): the child's standard output, which is then
     // not collected (e.g. a pipe that nobody reads). The caller keeps its copy.
     int output_fd = -1;
 };
@@ -63,7 +66,7 @@ public:
     bool wait_for_output(std::string_view text, std::chrono::milliseconds timeout = 10s);
     bool wait_for_error_output(std::string_view text, std::chrono::milliseconds timeout = 10s);
 
-    std::string output() const;                     // all of standard output so far
+    std::string output() const;                     // all of standard output so far (pty: CR LF as read)
     std::string error_output() const;               // all of standard error so far
     std::vector<std::string> output_lines() const;  // whole lines, line ends (LF or CR LF) removed
     std::vector<std::string> error_lines() const;
