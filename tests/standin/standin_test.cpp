@@ -1032,7 +1032,7 @@ TEST(StandinProcess, BadOptionsAndStartFailuresAreRefusedClearly) {
     for (const auto& [arguments, status, error] : rows) {
         Texts argv = {bin_path("sim-standin")};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        Process process(argv, ProcessOptions{{{"SIMCONNECT_STANDIN_PORT", port}}});
+        Process process(argv, ProcessOptions{{{"SIMCONNECT_STANDIN_PORT", port}}, {}, false});
         EXPECT_EQ(process.wait(), status) << error;
         EXPECT_EQ(process.error_output().substr(0, error.size()), error);
         EXPECT_EQ(process.output(), "") << error;
