@@ -150,53 +150,6 @@ TEST(WineBridge, WritesUnderAppdataTakesCommandsAndRecordsInCrLf) {
     fs::remove(native);
 }
 
-// With --reconnect the simulator quits during a test: the test ends with its
-// recording whole, and the bridge connects again by itself. A folder of its
-// own, so that it shares no command file with the other tests.
-TEST(WineBridge, ReconnectsAfterTheSimulatorQuits) {
-    test::Standin standin;
-    test::ScratchDir scratch;
-    test::ProcessOptions options;
-    options.environment = standin.client_environment();
-    const fs::path folder = scratch.path();
-    test::Process bridge({VELMAR_WINE_PROGRAM, VELMAR_WINDOWS_EXE, "--reconnect", "--file-mode", "Z:" + scratch.str()},
-                         options);
-    const std::string started = "[OK] Auto-started data collection for monitoring";
-    ASSERT_TRUE(bridge.wait_for_line(started, kWineStartTimeout)) << bridge.output() << bridge.error_output();
-    const auto status_starts = [&](const std::string& start) {
-        return file_or_empty(folder / "simconnect_status.json").rfind(start, 0) == 0;
-    };
-    test::write_file(folder / "python_commands.txt", "START_TEST\r\n");
-    ASSERT_TRUE(bridge.wait_for_line("[OK] Test started - Data collection active"));
-    fs::path recording;  // the one this bridge names in its state file
-    ASSERT_TRUE(eventually([&] {
-        const auto state = nlohmann::json::parse(file_or_empty(folder / "bridge_state.json"), nullptr, false);
-        if (!state.is_object() || !state["recording"].is_string()) return false;
-        recording = unix_path(state["recording"].get<std::string>());
-        const std::string text = file_or_empty(recording);
-        return std::count(text.begin(), text.end(), '\n') >= 3;
-    }));
-
-    standin.control("quit");
-    ASSERT_TRUE(bridge.wait_for_line(
-        "[CUSTOM ERROR] Test stopped - connection to MSFS ended; data saved to AppData/Velmar/", 30s))
-        << bridge.output();
-    ASSERT_TRUE(bridge.wait_for_line("[BRIDGE] Waiting for MSFS - trying to connect every 5 seconds"));
-    EXPECT_TRUE(eventually([&] { return status_starts(R"({"connected":false,"test_active":false,)"); }));
-    const std::string closed = test::read_file(recording);
-    for (const std::string& line : crlf_lines(closed)) {
-        EXPECT_TRUE(line.size() > 2 && line.front() == '{' && line.back() == '}') << line;
-    }
-
-    ASSERT_TRUE(bridge.wait_for_line_count(started, 2, 60s)) << bridge.output();
-    EXPECT_TRUE(eventually([&] { return status_starts(R"({"connected":true,"test_active":false,)"); }));
-    bridge.send_signal(SIGINT);
-    EXPECT_EQ(bridge.wait(30s), 0);
-    EXPECT_EQ(test::read_file(recording), closed) << "nothing added after the test ended";
-    const Lines calls = standin.log_lines();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), R"(SimConnect_Open "MSFS Velmar Tracker" 0 0 1 0 -> 0)"), 2);
-}
-
 // Without SIMCONNECT_STANDIN_PORT or a SimConnect.cfg the Windows build takes
 // the simulator's local named pipe; pipe-relay serves it and forwards to the
 // native stand-in, in pieces of 5 bytes, so records arrive cut up.
