@@ -1,8 +1,9 @@
-// The command-line scan: arguments are the input split at zero bytes. The scan
-// must pick bridge mode exactly when one argument is exactly "--file-mode",
-// and take the argument after the first such one, verbatim, as the directory;
-// --reconnect counts anywhere but there, --help and --version only before it.
+// The command-line scan: arguments are the input split at zero bytes. The first
+// "--file-mode" takes the next argument verbatim as its folder, the first
+// "--export" the next two as its files; the flags count anywhere else, --help
+// and --version only before --file-mode.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -22,17 +23,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     velmar::CommandLine result = velmar::scan_command_line(arguments);
 
-    std::size_t first = 0;
-    while (first < arguments.size() && arguments[first] != "--file-mode") ++first;
-    bool expected_mode = first < arguments.size();
-    std::string_view expected_directory = expected_mode && first + 1 < arguments.size() ? arguments[first + 1] : "";
-    if (result.file_mode != expected_mode || result.portable_directory != expected_directory) __builtin_trap();
-    bool reconnect = false, help = false, version = false;
+    // The first --file-mode takes the argument after it as its folder, the
+    // first --export the two after it as its files; no taken argument is a flag.
+    bool file_mode = false, export_mode = false;
+    std::string_view directory;
+    bool reconnect = false, atomic = false, help = false, version = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        reconnect |= arguments[i] == "--reconnect" && i != first + 1;
-        help |= arguments[i] == "--help" && i < first;
-        version |= arguments[i] == "--version" && i < first;
+        const std::string_view argument = arguments[i];
+        if (argument == "--file-mode" && !file_mode) {
+            file_mode = true;
+            if (i + 1 < arguments.size()) directory = arguments[++i];
+            continue;
+        }
+        if (argument == "--export" && !export_mode) {
+            export_mode = true;
+            i += std::min<std::size_t>(2, arguments.size() - 1 - i);
+            continue;
+        }
+        reconnect |= argument == "--reconnect";
+        atomic |= argument == "--atomic-files";
+        help |= argument == "--help" && !file_mode;
+        version |= argument == "--version" && !file_mode;
     }
-    if (result.bridge.reconnect != reconnect || result.help != help || result.version != version) __builtin_trap();
+    if (result.file_mode != file_mode || result.portable_directory != directory || result.export_mode != export_mode)
+        __builtin_trap();
+    if (result.bridge.reconnect != reconnect || result.bridge.atomic_files != atomic || result.help != help ||
+        result.version != version)
+        __builtin_trap();
     return 0;
 }
