@@ -1,6 +1,7 @@
 // Reading a test recording back: its lines, parsed as written.
 #include "export/recording.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <system_error>
@@ -33,11 +34,6 @@ public:
     }
     bool take(std::string_view token) {
         skip_blanks();
-        if (text_.substr(at_, token.size()) != token) return false;
-        at_ += token.size();
-        return true;
-    }
-    bool take_exactly(std::string_view token) {  // no blanks before it
         if (text_.substr(at_, token.size()) != token) return false;
         at_ += token.size();
         return true;
@@ -169,23 +165,54 @@ private:
 
 const std::string& RecordedSample::operator[](std::string_view key) const { return text.at(index_of(key)); }
 
+namespace {
+
+// For a JSON number that does not fit a double: whether it is too small (it
+// reads as zero) rather than too large. The leading digit's decimal place plus
+// the exponent says which.
+bool underflows(std::string_view number) {
+    const std::size_t e = number.find_first_of("eE");
+    const std::string_view mantissa = number.substr(0, e);
+    long long exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view digits = number.substr(e + 1);
+        if (digits.front() == '+') digits.remove_prefix(1);
+        const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+        if (parsed.ec != std::errc()) return digits.front() == '-';  // beyond any mantissa's length
+    }
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) return true;
+    const long long place = first < point ? static_cast<long long>(point - first) : -static_cast<long long>(first - point - 1);
+    return place + exponent < 0;
+}
+
+// A JSON number's double; nullopt when it is too large for one.
+std::optional<double> to_double(std::string_view number) {
+    double result = 0;
+    const auto parsed = std::from_chars(number.data(), number.data() + number.size(), result);
+    if (parsed.ec == std::errc::result_out_of_range && underflows(number)) return number.front() == '-' ? -0.0 : 0.0;
+    if (parsed.ec != std::errc()) return std::nullopt;
+    return result;
+}
+
+}  // namespace
+
 std::optional<double> RecordedSample::number(std::string_view key) const {
     const std::string& value = (*this)[key];
-    double result = 0;
-    if (value.empty() || std::from_chars(value.data(), value.data() + value.size(), result).ec != std::errc()) {
-        return std::nullopt;
-    }
-    return result;
+    if (value.empty()) return std::nullopt;
+    return to_double(value);
 }
 
 std::string parse_recording_line(std::string_view line, RecordedSample& sample) {
     Scanner scan(line);
     if (!scan.take("{")) return "no JSON object";
     const auto keys = flight_json_keys();
+    std::string name;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         std::string& value = sample.text[i];
-        if ((i > 0 && !scan.take(",")) || !scan.take("\"") || !scan.take_exactly(keys[i].name) ||
-            !scan.take_exactly("\"") || !scan.take(":")) {
+        // A name is a JSON string like any other, escapes included.
+        if ((i > 0 && !scan.take(",")) || !scan.string(name) || name != keys[i].name || !scan.take(":")) {
             return "\"" + std::string(keys[i].name) + "\" expected at column " + std::to_string(scan.column());
         }
         bool valid = false;
@@ -197,8 +224,9 @@ std::string parse_recording_line(std::string_view line, RecordedSample& sample) 
                 break;
             }
             case FlightJsonKind::number:
-                valid = scan.number(value);
-                if (!valid && scan.take("null")) {
+                if (scan.number(value)) {
+                    valid = to_double(value).has_value();  // a double's range, as any JSON reader's
+                } else if (scan.take("null")) {
                     value.clear();
                     valid = true;
                 }
