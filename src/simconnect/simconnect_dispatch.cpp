@@ -92,6 +92,8 @@ void SimConnectManager::dispatch_messages() {
     }
 }
 
+void SimConnectManager::interrupt_dispatch() { dispatch_interrupted_ = true; }
+
 void SimConnectManager::handle_record(const RecordCopy& record) {
     if (record.connection != aircraft_name_connection_) {
         // Another simulator may fly another aircraft: unknown until it says.
