@@ -209,7 +209,6 @@ HRESULT request_samples(HANDLE handle) {
 constexpr DWORD kEventId = SIMCONNECT_RECV_ID_EVENT;
 constexpr DWORD kDataId = SIMCONNECT_RECV_ID_SIMOBJECT_DATA;
 constexpr DWORD kStateId = SIMCONNECT_RECV_ID_SYSTEM_STATE;
-constexpr DWORD kQuitId = SIMCONNECT_RECV_ID_QUIT;
 
 HRESULT transmit(HANDLE handle, DWORD event) {
     return SimConnect_TransmitClientEvent(handle, 0, event, 0, SIMCONNECT_GROUP_PRIORITY_HIGHEST,
@@ -245,6 +244,7 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
     SimConnect_SetDataOnSimObject(h, 103, 0, 0, 0, sizeof gallons, &gallons);
     unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7, 8};
     SimConnect_SetDataOnSimObject(h, 0, 0, 1, 2, 4, bytes);
+    SimConnect_SetDataOnSimObject(h, 0, 0, 0, 1, 4, nullptr);
     SimConnect_Close(h);
     ::close(wake);
     HANDLE nameless = nullptr;
@@ -266,6 +266,7 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
                   "SimConnect_TransmitClientEvent 0 4 4294967295 1 16 -> 0",
                   "SimConnect_SetDataOnSimObject 103 0 0 0 8 0000000000803a40 -> 0",
                   "SimConnect_SetDataOnSimObject 0 0 1 2 4 0102030405060708 -> 0",
+                  "SimConnect_SetDataOnSimObject 0 0 0 1 4 null -> 0",
                   "SimConnect_Close -> 0",
                   "SimConnect_Open null 0 0 0 0 -> 0",
                   "SimConnect_Close -> 0",
@@ -489,7 +490,7 @@ TEST(StandinClients, EachHasItsOwnDefinitionsAndMappingsAndHearsTheSimulator) {
     // "quit" disconnects every client, each hears it once; the stand-in keeps listening.
     standin.control("quit");
     for (Client* client : {&first, &second}) {
-        EXPECT_EQ(texts(client->until_gone(), kQuitId), Texts{"quit"});
+        EXPECT_EQ(texts(client->until_gone(), SIMCONNECT_RECV_ID_QUIT), Texts{"quit"});
         EXPECT_EQ(client->last(), kGone);
         EXPECT_EQ(request_state(client->handle()), kGone);
     }
@@ -860,7 +861,10 @@ TEST(StandinProcess, FirstLineEchoesAndBadControlLinesThatStopNothing) {
     const std::pair<std::string, std::string> bad[] = {
         {"fail SimConnect_Open", "usage: fail FUNCTION HRESULT [COUNT]"},
         {"fail SimConnect_GetNextDispatch 1", "unknown function 'SimConnect_GetNextDispatch'"},
+        {"event 1 x", "DATA must be a 32-bit decimal number"},
         {"sample 2 1 2 3 4 5 6 7 8 nine", "'nine' is not a number"},
+        {"wait 1.5", "MS must be a number from 0 to 4294967295"},
+        {"hold SimConnect_Bogus", "unknown function 'SimConnect_Bogus'"},
         {"state 1 " + std::string(261, 'x'), "path longer than 260 bytes"},
         {"release", "usage: release FUNCTION"},
     };
