@@ -34,14 +34,10 @@ namespace protocol = standin::protocol;
 
 constexpr HRESULT kGone = static_cast<HRESULT>(0xC000013EUL);  // the connection is gone, as the SDK's library says
 
-// Shortens the library's wait for a server's reply for one test.
-class ReplyTimeout {
-public:
-    explicit ReplyTimeout(int milliseconds) : saved_(standin::reply_timeout_ms.exchange(milliseconds)) {}
-    ~ReplyTimeout() { standin::reply_timeout_ms = saved_; }
-
-private:
-    int saved_;
+struct ReplyTimeout {  // shortens the library's wait for a server's reply for one test
+    explicit ReplyTimeout(int milliseconds) : saved(standin::reply_timeout_ms.exchange(milliseconds)) {}
+    ~ReplyTimeout() { standin::reply_timeout_ms = saved; }
+    int saved;
 };
 
 // Points clients opened from now on at `standin`.
@@ -110,19 +106,29 @@ Texts texts(const Records& records, DWORD only = SIMCONNECT_RECV_ID_NULL) {
     return texts;
 }
 
+// An exception record as "CODE SENDID INDEX"; any other record as its text.
+std::string refusal(const Received& record) {
+    const auto exception = record.as<SIMCONNECT_RECV_EXCEPTION>();
+    return record.id() != SIMCONNECT_RECV_ID_EXCEPTION
+               ? record.text()
+               : std::to_string(exception.dwException) + " " + std::to_string(exception.dwSendID) + " " +
+                     std::to_string(exception.dwIndex);
+}
+
+template <typename Record>
+std::vector<std::uint8_t> bytes_of(const Record& record) {
+    const auto* first = reinterpret_cast<const std::uint8_t*>(&record);
+    return {first, first + sizeof record};
+}
+
+// Our library's client of a stand-in; records are waited for on the library's wake, so a missed wake fails the
+// test. A refused open or a first record other than OPEN is a failure.
 class Client {
 public:
     explicit Client(const Standin& standin, const char* name = "Test Client") {
         reach(standin);
-        // Records are waited for on the library's wake, so a missed wake fails the test.
-        if (SimConnect_Open(&handle_, name, nullptr, 0, reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(wake_)),
-                            0) != S_OK) {
-            ADD_FAILURE() << name << ": the stand-in refused the connection";
-            return;
-        }
-        open_ = true;
-        ready_ = texts(collect_until([](const Received&) { return true; })) == Texts{"open"};
-        if (!ready_) ADD_FAILURE() << name << ": no OPEN record first";
+        open_ = SimConnect_Open(&handle_, name, nullptr, 0, reinterpret_cast<HANDLE>(std::intptr_t{wake_}), 0) == S_OK;
+        EXPECT_TRUE(open_ && texts(collect(1)) == Texts{"open"}) << name << ": not opened, or no OPEN record first";
     }
     ~Client() {
         close();
@@ -131,8 +137,6 @@ public:
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    // Opened, and the first record was OPEN (the constructor reports a failure otherwise).
-    bool ready() const { return ready_; }
     HANDLE handle() const { return handle_; }
     HRESULT close() { return std::exchange(open_, false) ? SimConnect_Close(handle_) : S_OK; }
     // Every wake signalled so far; equals the records delivered once all are drained.
@@ -140,21 +144,16 @@ public:
         take_wakes();
         return wakes_;
     }
-
     // Everything waiting now.
     Records drain() {
         return collect_until([](const Received&) { return false; }, 0ms);
     }
-    // Collects until `count` records of dwID `id` came, or the time is up.
-    Records collect(DWORD id, std::size_t count = 1) {
+    // Collects until `count` records (of dwID `id` when given) came, the time is up or the connection went.
+    Records collect(std::size_t count, DWORD id = SIMCONNECT_RECV_ID_NULL) {
         std::size_t seen = 0;
-        return collect_until([&](const Received& record) { return record.id() == id && ++seen >= count; });
-    }
-    // Collects `count` records, or what came until the time is up or the connection went.
-    Records take(std::size_t count) {
-        return count == 0
-                   ? Records{}
-                   : collect_until([&, seen = std::size_t{0}](const Received&) mutable { return ++seen >= count; });
+        return count == 0 ? Records{} : collect_until([&](const Received& record) {
+            return (id == SIMCONNECT_RECV_ID_NULL || record.id() == id) && ++seen >= count;
+        });
     }
     // Collects until the connection is gone (see last()).
     Records until_gone() {
@@ -166,23 +165,17 @@ public:
     // GetNextDispatch says the connection is gone.
     Records collect_until(const std::function<bool(const Received&)>& done, std::chrono::milliseconds timeout = 10s) {
         Records records;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
+        for (const auto deadline = std::chrono::steady_clock::now() + timeout;;) {
             SIMCONNECT_RECV* record = nullptr;
             DWORD size = 0;
             last_ = SimConnect_GetNextDispatch(handle_, &record, &size);
-            if (last_ == S_OK) {
-                const auto* first = reinterpret_cast<const std::uint8_t*>(record);
-                records.push_back(Received{{first, first + size}});
-                if (done(records.back())) return records;
-            } else if (last_ != E_FAIL || std::chrono::steady_clock::now() >= deadline) {
+            const auto* first = reinterpret_cast<const std::uint8_t*>(record);
+            if (last_ == S_OK) records.push_back(Received{{first, first + size}});
+            if (last_ == S_OK ? done(records.back()) : last_ != E_FAIL || std::chrono::steady_clock::now() >= deadline)
                 return records;
-            } else {
-                const auto left =
-                    std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-                pollfd entry{wake_, POLLIN, 0};
-                if (::poll(&entry, 1, static_cast<int>(left.count())) == 1) take_wakes();
-            }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd entry{wake_, POLLIN, 0};
+            if (last_ != S_OK && ::poll(&entry, 1, static_cast<int>(left.count())) == 1) take_wakes();
         }
     }
 
@@ -197,7 +190,6 @@ private:
     HRESULT last_ = S_OK;
     HANDLE handle_ = nullptr;
     bool open_ = false;
-    bool ready_ = false;
 };
 
 // The product's nine-variable sample definition, on definition 0.
@@ -217,7 +209,6 @@ HRESULT request_samples(HANDLE handle) {
 constexpr DWORD kEventId = SIMCONNECT_RECV_ID_EVENT;
 constexpr DWORD kDataId = SIMCONNECT_RECV_ID_SIMOBJECT_DATA;
 constexpr DWORD kStateId = SIMCONNECT_RECV_ID_SYSTEM_STATE;
-constexpr DWORD kQuitId = SIMCONNECT_RECV_ID_QUIT;
 
 HRESULT transmit(HANDLE handle, DWORD event) {
     return SimConnect_TransmitClientEvent(handle, 0, event, 0, SIMCONNECT_GROUP_PRIORITY_HIGHEST,
@@ -282,7 +273,8 @@ TEST(StandinCallLog, EveryArgumentArrivesExactlyAsPassed) {
               }));
 }
 
-TEST(StandinCallLog, FailuresAnswerTheCallsWithNoOtherEffect) {
+// `fail` answers calls with no other effect; `hold` logs a call and lets it take effect but holds its answer.
+TEST(StandinCallLog, FailedCallsDoNothingAndAHeldCallIsAnsweredOnlyAtRelease) {
     Standin standin;
     reach(standin);
     standin.control("fail SimConnect_Open -2147467259 1");
@@ -295,8 +287,20 @@ TEST(StandinCallLog, FailuresAnswerTheCallsWithNoOtherEffect) {
     EXPECT_EQ(request_state(client.handle()), 5);
     EXPECT_TRUE(client.drain().empty());
     standin.control("fail SimConnect_RequestSystemState 0");
-    EXPECT_EQ(request_state(client.handle()), S_OK);
+    standin.control("hold SimConnect_RequestSystemState");
+    std::atomic<bool> returned{false};
+    std::thread caller([&] {
+        EXPECT_EQ(request_state(client.handle()), S_OK);
+        returned = true;
+    });
+    ASSERT_TRUE(standin.wait_for_log_lines(5));
+    standin.control("event 9");  // sent after the held answer would have been
+    EXPECT_EQ(texts(client.collect(1, kEventId)), Texts{"event 9 0"});
+    EXPECT_FALSE(returned);
+    standin.control("release SimConnect_RequestSystemState");
+    caller.join();
     EXPECT_EQ(texts(client.drain()), Texts{"state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg"});
+    EXPECT_EQ(request_state(client.handle()), S_OK);  // one call held, not every later one
     standin.control("fail SimConnect_Close -1");
     EXPECT_EQ(client.close(), S_OK);
     EXPECT_EQ(standin.log_lines(), (Texts{
@@ -305,27 +309,9 @@ TEST(StandinCallLog, FailuresAnswerTheCallsWithNoOtherEffect) {
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 5",
                                        "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0",
+                                       "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0",
                                        "SimConnect_Close -> -1",
                                    }));
-}
-
-TEST(StandinCallLog, AHeldCallIsLoggedAndInEffectButAnsweredOnlyAtRelease) {
-    Standin standin;
-    Client client(standin);
-    standin.control("hold SimConnect_RequestSystemState");
-    std::atomic<bool> returned{false};
-    std::thread caller([&] {
-        EXPECT_EQ(request_state(client.handle()), S_OK);
-        returned = true;
-    });
-    ASSERT_TRUE(standin.wait_for_log_lines(2));
-    EXPECT_EQ(standin.log_lines().back(), "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0");
-    standin.control("wait 100");
-    EXPECT_FALSE(returned);
-    standin.control("release SimConnect_RequestSystemState");
-    caller.join();
-    EXPECT_EQ(texts(client.drain()), Texts{"state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg"});
-    EXPECT_EQ(request_state(client.handle()), S_OK);  // one call held, not every later one
 }
 
 TEST(StandinRecords, ArriveIntactAndInOrder) {
@@ -335,7 +321,7 @@ TEST(StandinRecords, ArriveIntactAndInOrder) {
     for (const auto& line : Texts{"exception 31", "event 4 -1", "state 3 " + path260,
                                   "sample 9 nan inf -inf 0.5 -3 1e300 0 9000 -0", "state 4", "state 5  two blanks "})
         standin.control(line);
-    EXPECT_EQ(texts(client.collect(kStateId, 3)),
+    EXPECT_EQ(texts(client.collect(3, kStateId)),
               (Texts{"exception 31", "event 4 4294967295",
                      "state 3 " + path260,  // no terminating zero
                      "data 9 0 0 9 nan inf -inf 0.5 -3 1e+300 0 9000 -0", "state 4 ", "state 5  two blanks "}));
@@ -345,66 +331,52 @@ TEST(StandinRecords, ArriveIntactAndInOrder) {
     EXPECT_EQ(client.wakes(), 8u);  // one per record, OPEN included
 }
 
-TEST(StandinAircraft, ChangedSendsTheFirstFrameAlwaysThenOnlyChanges) {
-    Standin standin;
-    Client client(standin);
-    add_sample_definition(client.handle());
-    standin.control("freeze on");
-    for (int request = 0; request < 2; ++request) {  // asking again gives a fresh first frame
-        ASSERT_EQ(request_samples(client.handle()), S_OK);
-        const auto records = client.collect(kDataId);
-        ASSERT_EQ(records.size(), 1u);
-        EXPECT_EQ(records[0].as<SIMCONNECT_RECV_SIMOBJECT_DATA>().dwRequestID, 2u);
-        EXPECT_EQ(pick(records[0].doubles(), {kAirspeed, kVerticalSpeed, kOnGround}),
-                  (std::vector<double>{120, 500, 0}));
-        standin.control("wait 150");  // frozen: nothing changes, nothing is sent
-        EXPECT_TRUE(client.drain().empty());
-    }
-    standin.control("freeze off");
-    const auto records = client.collect(kDataId, 3);
-    ASSERT_EQ(records.size(), 3u);
-    for (std::size_t i = 1; i < records.size(); ++i) {
-        const auto before = pick(records[i - 1].doubles(), {kAltitude, kHeading, kFuel});
-        const auto after = pick(records[i].doubles(), {kAltitude, kHeading, kFuel});
-        EXPECT_GT(after[0], before[0]);  // climbing
-        EXPECT_NE(after[1], before[1]);  // turning
-        EXPECT_LT(after[2], before[2]);  // burning fuel
-    }
-
-    // PERIOD_NEVER stops it.
-    SimConnect_RequestDataOnSimObject(client.handle(), 2, 0, 0, SIMCONNECT_PERIOD_NEVER);
-    client.drain();  // frames sent before the stop came before its answer
-    standin.control("wait 150");
-    EXPECT_TRUE(client.drain().empty());
-}
-
-TEST(StandinAircraft, PositionAndFuelWritesShowInLaterSamples) {
-    Standin standin;
+// CHANGED sends the first frame always, then only changes; writes of a position and of the tanks show in
+// later samples; PERIOD_NEVER stops it. At 500 frames a second a short wait spans many frames.
+TEST(StandinAircraft, SamplesFollowTheFlightAndTheWrites) {
+    Standin standin({"--rate", "500"});
     Client client(standin);
     const HANDLE h = client.handle();
     add_sample_definition(h);
     SimConnect_AddToDataDefinition(h, 100, "Initial Position", nullptr, SIMCONNECT_DATATYPE_INITPOSITION);
-    SimConnect_AddToDataDefinition(h, 103, "FUEL TANK LEFT MAIN QUANTITY", "gallons");
-    SimConnect_AddToDataDefinition(h, 104, "FUEL TANK RIGHT MAIN QUANTITY", "gallons");
-    SimConnect_AddToDataDefinition(h, 105, "FUEL TANK CENTER QUANTITY", "gallons");
+    const char* tanks[] = {"FUEL TANK LEFT MAIN QUANTITY", "FUEL TANK RIGHT MAIN QUANTITY",
+                           "FUEL TANK CENTER QUANTITY"};
+    for (DWORD tank = 0; tank < 3; ++tank) SimConnect_AddToDataDefinition(h, 103 + tank, tanks[tank], "gallons");
+    const auto sample = [&] {
+        const auto records = client.collect(1, kDataId);
+        return records.empty() ? std::vector<double>{} : records.back().doubles();
+    };
     standin.control("freeze on");
-    request_samples(h);
-    client.collect(kDataId);
-    SIMCONNECT_DATA_INITPOSITION positions[] = {{40.6413, -73.7781, 5000, 0, 0, 45, 0, 150},
-                                                {51.4775, -0.4614, 83, 0, 0, 270, 1, 0}};
-    for (auto& p : positions) {
+    for (int request = 0; request < 2; ++request) {  // asking again gives a fresh first frame
+        ASSERT_EQ(request_samples(h), S_OK);
+        EXPECT_EQ(pick(sample(), {kAirspeed, kVerticalSpeed, kOnGround}), (std::vector<double>{120, 500, 0}));
+        standin.control("wait 30");  // frozen: nothing changes, nothing is sent
+        EXPECT_TRUE(client.drain().empty());
+    }
+    for (SIMCONNECT_DATA_INITPOSITION p : {SIMCONNECT_DATA_INITPOSITION{51.4775, -0.4614, 83, 0, 0, 270, 1, 0},
+                                           SIMCONNECT_DATA_INITPOSITION{40.6413, -73.7781, 5000, 0, 0, 45, 0, 150}}) {
         ASSERT_EQ(SimConnect_SetDataOnSimObject(h, 100, 0, 0, 0, sizeof p, &p), S_OK);
-        const auto records = client.collect(kDataId);
-        ASSERT_EQ(records.size(), 1u);
         EXPECT_EQ(
-            pick(records[0].doubles(), {kLatitude, kLongitude, kAltitude, kHeading, kAirspeed, kOnGround}),
+            pick(sample(), {kLatitude, kLongitude, kAltitude, kHeading, kAirspeed, kOnGround}),
             (std::vector<double>{p.Latitude, p.Longitude, p.Altitude, p.Heading, 1.0 * p.Airspeed, 1.0 * p.OnGround}));
     }
-    double tanks[] = {10, 20.25, 5.5};
-    for (DWORD tank = 0; tank < 3; ++tank) SimConnect_SetDataOnSimObject(h, 103 + tank, 0, 0, 0, 8, &tanks[tank]);
-    const auto records = client.collect_until([](const Received& r) { return pick(r.doubles(), {kFuel})[0] == 35.75; });
-    ASSERT_FALSE(records.empty());
-    EXPECT_EQ(pick(records.back().doubles(), {kFuel}), std::vector<double>{35.75});
+    double gallons[] = {10, 20.25, 5.5};
+    for (DWORD tank = 0; tank < 3; ++tank) SimConnect_SetDataOnSimObject(h, 103 + tank, 0, 0, 0, 8, &gallons[tank]);
+    EXPECT_FALSE(
+        client.collect_until([](const Received& r) { return pick(r.doubles(), {kFuel})[0] == 35.75; }).empty());
+    standin.control("freeze off");
+    auto before = pick(sample(), {kAltitude, kHeading, kFuel});
+    for (int frame = 0; frame < 2; ++frame) {
+        const auto after = pick(sample(), {kAltitude, kHeading, kFuel});
+        EXPECT_GT(after[0], before[0]);  // climbing
+        EXPECT_NE(after[1], before[1]);  // turning
+        EXPECT_LT(after[2], before[2]);  // burning fuel
+        before = after;
+    }
+    SimConnect_RequestDataOnSimObject(h, 2, 0, 0, SIMCONNECT_PERIOD_NEVER);
+    client.drain();  // frames sent before the stop came before its answer
+    standin.control("wait 30");
+    EXPECT_TRUE(client.drain().empty());
 }
 
 // The simulator's rules, for every client: refusals by exception record (code, send id, argument index), with
@@ -444,7 +416,6 @@ TEST(StandinRules, RefusalsNameTheSendIdAndPausingSendsWhatTheSimulatorSends) {
         {"refuse SimConnect_RequestSystemState 12 1", [&] { return request_state(h); }, 12, 4294967295},
     };
     Texts expected;
-    Texts exceptions;
     for (const auto& [line, call, code, index] : refusals) {
         if (!line.empty()) standin.control(line);
         EXPECT_EQ(call(), S_OK);
@@ -453,19 +424,14 @@ TEST(StandinRules, RefusalsNameTheSendIdAndPausingSendsWhatTheSimulatorSends) {
         if (code != 0)
             expected.push_back(std::to_string(code) + " " + std::to_string(sent) + " " + std::to_string(index));
     }
-    for (const Received& record : a.take(expected.size())) {
-        const auto exception = record.as<SIMCONNECT_RECV_EXCEPTION>();
-        exceptions.push_back(record.id() != SIMCONNECT_RECV_ID_EXCEPTION
-                                 ? record.text()
-                                 : std::to_string(exception.dwException) + " " + std::to_string(exception.dwSendID) +
-                                       " " + std::to_string(exception.dwIndex));
-    }
+    Texts exceptions;
+    for (const Received& record : a.collect(expected.size())) exceptions.push_back(refusal(record));
     EXPECT_EQ(exceptions, expected);
     EXPECT_EQ(request_state(h), S_OK);  // refused once only
     EXPECT_EQ(texts(a.drain()), Texts{"state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg"});
     add_sample_definition(h);  // without the refused altitude: shorter records, as the simulator's
     request_samples(h);
-    const Records sampled = a.collect(kDataId);
+    const Records sampled = a.collect(1, kDataId);
     EXPECT_EQ(texts(sampled, SIMCONNECT_RECV_ID_EXCEPTION), Texts{"exception 7"});
     ASSERT_FALSE(sampled.empty());
     EXPECT_EQ(sampled.back().as<SIMCONNECT_RECV_SIMOBJECT_DATA>().dwDefineCount, 8u);
@@ -491,13 +457,13 @@ TEST(StandinRules, RefusalsNameTheSendIdAndPausingSendsWhatTheSimulatorSends) {
         } else {
             standin.control(step);
         }
-        EXPECT_EQ(texts(a.take(heard_a.size())), heard_a) << step;
-        EXPECT_EQ(texts(b.take(heard_b.size())), heard_b) << step;
+        EXPECT_EQ(texts(a.collect(heard_a.size())), heard_a) << step;
+        EXPECT_EQ(texts(b.collect(heard_b.size())), heard_b) << step;
     }
     // b's own transmission: b hears its own notification, a hears it under its own id and group.
     EXPECT_EQ(SimConnect_TransmitClientEvent(b.handle(), 0, 20, 7, 0, 0), S_OK);
-    EXPECT_EQ(texts(b.take(2)), (Texts{"event 20 7 group 3", "event 21 1"}));
-    EXPECT_EQ(texts(a.take(4)), (Texts{"event 4 7 group 1", "event 10 1", "event 11 1", "event 12 1"}));
+    EXPECT_EQ(texts(b.collect(2)), (Texts{"event 20 7 group 3", "event 21 1"}));
+    EXPECT_EQ(texts(a.collect(4)), (Texts{"event 4 7 group 1", "event 10 1", "event 11 1", "event 12 1"}));
     EXPECT_TRUE(a.drain().empty());
 }
 
@@ -511,57 +477,50 @@ TEST(StandinClients, EachHasItsOwnDefinitionsAndMappingsAndHearsTheSimulator) {
     SimConnect_SubscribeToSystemEvent(second.handle(), 20, "Paused");
     request_samples(first.handle());
     request_samples(second.handle());
-    EXPECT_EQ(first.collect(kDataId).back().doubles().size(), 1u);
-    EXPECT_EQ(second.collect(kDataId).back().doubles().size(), 9u);
+    EXPECT_EQ(first.collect(1, kDataId).back().doubles().size(), 1u);
+    EXPECT_EQ(second.collect(1, kDataId).back().doubles().size(), 9u);
     transmit(second.handle(), 4);  // never mapped by the second
     EXPECT_EQ(texts(second.drain(), SIMCONNECT_RECV_ID_EXCEPTION), Texts{"exception 3"});
     transmit(first.handle(), 4);  // the pause is the simulator's
-    EXPECT_EQ(texts(second.collect(kEventId), kEventId), Texts{"event 20 1"});
+    EXPECT_EQ(texts(second.collect(1, kEventId), kEventId), Texts{"event 20 1"});
     standin.control("event 77 3");
-    for (Client* client : {&first, &second}) EXPECT_EQ(texts(client->collect(kEventId), kEventId).back(), "event 77 3");
+    for (Client* client : {&first, &second})
+        EXPECT_EQ(texts(client->collect(1, kEventId), kEventId).back(), "event 77 3");
 
     // "quit" disconnects every client, each hears it once; the stand-in keeps listening.
     standin.control("quit");
     for (Client* client : {&first, &second}) {
-        EXPECT_EQ(texts(client->until_gone(), kQuitId), Texts{"quit"});
+        EXPECT_EQ(texts(client->until_gone(), SIMCONNECT_RECV_ID_QUIT), Texts{"quit"});
         EXPECT_EQ(client->last(), kGone);
         EXPECT_EQ(request_state(client->handle()), kGone);
     }
-    EXPECT_TRUE(Client(standin).ready());
+    Client again(standin);
 }
 
+// Four threads share a handle: every call succeeds, is logged and answered; then again while the handle is
+// closed under them: each call succeeds or is told the connection is gone, none hangs.
 TEST(StandinClients, ThreadsShareAHandleAndCloseMayRaceTheirCalls) {
     Standin standin;
     Client client(standin);
     const HANDLE h = client.handle();
-    constexpr int kThreads = 4;
-    constexpr int kCalls = 50;
-    std::atomic<int> succeeded{0};
-    const auto run_threads = [&](auto body) {
+    constexpr int kCalls = 4 * 50;
+    for (const bool closing : {false, true}) {
+        std::atomic<int> fine{0};
         std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) threads.emplace_back(body, t);
-        return threads;
-    };
-    for (auto& thread : run_threads([&](int t) {
-             for (int i = 0; i < kCalls; ++i)
-                 succeeded += SimConnect_RequestSystemState(h, static_cast<DWORD>(t), "Sim") == S_OK;
-         }))
-        thread.join();
-    EXPECT_EQ(succeeded, kThreads * kCalls);
-    EXPECT_EQ(client.collect(kStateId, kThreads * kCalls).size(), std::size_t{kThreads * kCalls});
-    EXPECT_EQ(standin.log_lines().size(), 1u + kThreads * kCalls);
-
-    // Close while others call: each call succeeds or is told the connection is gone, none hangs.
-    std::atomic<int> answered{0};
-    auto racing = run_threads([&](int) {
-        for (int i = 0; i < kCalls; ++i) {
-            const HRESULT result = SimConnect_RequestSystemState(h, 9, "Sim");
-            answered += result == S_OK || result == kGone;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&] {
+                for (int i = 0; i < kCalls / 4; ++i) {
+                    const HRESULT result = SimConnect_RequestSystemState(h, 9, "Sim");
+                    fine += result == S_OK || (closing && result == kGone);
+                }
+            });
         }
-    });
-    EXPECT_EQ(client.close(), S_OK);
-    for (auto& thread : racing) thread.join();
-    EXPECT_EQ(answered, kThreads * kCalls);
+        EXPECT_EQ(closing ? client.close() : S_OK, S_OK);
+        for (auto& thread : threads) thread.join();
+        EXPECT_EQ(fine, kCalls);
+        EXPECT_EQ(closing || client.collect(kCalls, kStateId).size() == kCalls, true);
+        EXPECT_EQ(closing || standin.log_lines().size() == 1 + kCalls, true);
+    }
     EXPECT_EQ(SimConnect_RequestSystemState(h, 9, "Sim"), kGone);
     EXPECT_TRUE(eventually([&] { return standin.log_lines().back() == "SimConnect_Close -> 0"; }));
 
@@ -590,72 +549,62 @@ TEST(StandinGone, KilledTheClientGetsWhatWasWaitingThenGoneWithNoQuitAndNoHang) 
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x1234));
 }
 
-// A connection that speaks the protocol byte by byte, as a client other than
-// ours would (no acknowledgements asked for); closed with the object.
-class RawClient {
+// One end of a TCP connection, framing what it reads by the leading 32-bit size (packets and records alike);
+// closed with the object. Connected to a port, it is a client other than ours (no acknowledgements asked for).
+class Peer {
 public:
-    explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    explicit Peer(int port = 0) {
+        if (port == 0) return;
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            ::close(std::exchange(fd_, -1));
     }
-    ~RawClient() { ::close(fd_); }
+    ~Peer() { ::close(fd_); }
     bool send(const std::vector<std::uint8_t>& bytes) {
-        return connected_ &&
-               ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
     }
-    // The next record, framed by its dwSize; empty when none comes in time or the connection ends.
-    Received record(std::chrono::milliseconds timeout = 10s) {
-        while (pending_.size() < 4 || pending_.size() < protocol::read_u32(pending_.data())) {
-            if (!receive(timeout)) return {};
-        }
-        const std::size_t size = protocol::read_u32(pending_.data());
-        Received record{{pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(size)}};
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(size));
-        return record;
+    // The next packet or record; empty when none comes within 10 s or the connection ends.
+    Received next() {
+        while (pending_.size() < 4 || pending_.size() < protocol::read_u32(pending_.data()))
+            if (!receive()) return {};
+        const auto end = pending_.begin() + protocol::read_u32(pending_.data());
+        Received got{{pending_.begin(), end}};
+        pending_.erase(pending_.begin(), end);
+        return got;
     }
-    // True when the stand-in closes the connection (whatever it sent before) in time.
+    // True when the other end closes the connection (whatever it sent before) in time.
     bool closed_by_peer() {
-        while (receive(10s)) {
+        while (receive()) {
         }
         return ended_;
     }
 
-private:
-    bool receive(std::chrono::milliseconds timeout) {
+protected:
+    bool receive() {
         pollfd entry{fd_, POLLIN, 0};
-        if (ended_ || ::poll(&entry, 1, static_cast<int>(timeout.count())) <= 0) return false;
         std::uint8_t buffer[4096];
-        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (got <= 0) {
-            ended_ = true;
-            return false;
-        }
-        pending_.insert(pending_.end(), buffer, buffer + got);
-        return true;
+        const ssize_t got = ended_ || ::poll(&entry, 1, 10000) <= 0 ? -2 : ::recv(fd_, buffer, sizeof buffer, 0);
+        ended_ = ended_ || got == 0 || got == -1;
+        if (got > 0) pending_.insert(pending_.end(), buffer, buffer + got);
+        return got > 0;
     }
 
-    int fd_;
-    bool connected_ = false;
+    int fd_ = -1;
     bool ended_ = false;
     std::vector<std::uint8_t> pending_;
 };
 
-std::vector<std::uint8_t> open_packet(std::uint32_t send_id, std::uint32_t version = protocol::kProtocolFsxSp2) {
-    protocol::Open open;
-    open.protocol = version;
-    open.application_name.value = "raw";
-    auto packet = protocol::encode(open);
+template <typename Packet>
+std::vector<std::uint8_t> call_packet(std::uint32_t send_id, const Packet& call) {
+    auto packet = protocol::encode(call);
     protocol::stamp_send_id(packet, send_id);
     return packet;
 }
 
-std::vector<std::uint8_t> call_packet(std::uint32_t send_id, const protocol::Call& call) {
-    auto packet = protocol::encode(call);
-    protocol::stamp_send_id(packet, send_id);
-    return packet;
+std::vector<std::uint8_t> open_packet(std::uint32_t send_id, std::uint32_t version = protocol::kProtocolFsxSp2) {
+    protocol::Open open{version, {"raw", false}};
+    return call_packet(send_id, open);
 }
 
 std::vector<std::uint8_t> state_packet(std::uint32_t send_id, const char* name = "AircraftLoaded") {
@@ -669,11 +618,7 @@ std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> first, const std::
 
 std::string hex(const std::vector<std::uint8_t>& bytes) {
     std::string text;
-    for (const std::uint8_t byte : bytes) {
-        constexpr char kDigits[] = "0123456789abcdef";
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xf];
-    }
+    for (const std::uint8_t byte : bytes) text += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 0xf]};
     return text;
 }
 
@@ -681,48 +626,29 @@ TEST(StandinProtocol, OtherClientsOpenWithEachEncodingAndHearExceptionsNotAnswer
     ScratchDir scratch;
     const std::string packets = (scratch.path() / "packets.log").string();
     Standin standin({"--packet-log", packets});
-    std::vector<std::string> packet_lines;
-    // The FSX SP2, 2020 and 2024 encodings are accepted; the 2020 simulator's RECV_OPEN comes back, all 308 bytes.
-    for (const std::uint32_t version : {4u, 5u, 6u}) {
-        RawClient raw(standin.port());
-        const auto open = open_packet(7, version);
-        ASSERT_TRUE(raw.send(open));
-        packet_lines.push_back(std::to_string(packet_lines.size() + 1) + " " + hex(open));
-        const Received record = raw.record();
-        ASSERT_EQ(record.bytes.size(), 308u) << version;
-        // Its fields, as an independent client reads them: tests/node.
-        EXPECT_EQ(std::string(record.as<SIMCONNECT_RECV_OPEN>().szApplicationName), "KittyHawk");
-    }
-
-    // An older protocol: VERSION_MISMATCH for the Open's send id, then the stand-in hangs up.
-    {
-        RawClient raw(standin.port());
-        ASSERT_TRUE(raw.send(open_packet(1, 3)));
-        const auto exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
-        EXPECT_EQ(std::vector<DWORD>({exception.dwID, exception.dwException, exception.dwSendID}),
-                  std::vector<DWORD>({SIMCONNECT_RECV_ID_EXCEPTION, SIMCONNECT_EXCEPTION_VERSION_MISMATCH, 1}));
-        EXPECT_TRUE(raw.closed_by_peer());
+    // The FSX SP2, 2020 and 2024 encodings are accepted; RECV_OPEN comes back, all 308 bytes (its fields, as an
+    // independent client reads them: tests/node). An older one: VERSION_MISMATCH for the Open, then a hang-up.
+    for (const std::uint32_t version : {4u, 5u, 6u, 3u}) {
+        Peer raw(standin.port());
+        ASSERT_TRUE(raw.send(open_packet(7, version)));
+        const Received record = raw.next();
+        EXPECT_EQ(version == 3 ? refusal(record) : std::to_string(record.bytes.size()),
+                  version == 3 ? "5 7 4294967295" : "308");
+        EXPECT_TRUE(version != 3 || raw.closed_by_peer());
     }
 
     // No answers to calls: the records they cause, exceptions with the send id and parameter index, and
     // `fail` as an exception too. The call log shows the calls as it does for our client.
-    RawClient raw(standin.port());
+    Peer raw(standin.port());
+    const auto priority = call_packet(4, protocol::SetNotificationGroupPriority{9, 1});
     ASSERT_TRUE(raw.send(open_packet(0) + state_packet(1) + state_packet(2, "NoSuchState")));
-    EXPECT_EQ(raw.record().id(), SIMCONNECT_RECV_ID_OPEN);
-    EXPECT_EQ(raw.record().text(), "state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg");
-    auto exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
-    EXPECT_EQ(std::vector<DWORD>({exception.dwException, exception.dwSendID, exception.dwIndex}),
-              std::vector<DWORD>({SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, 2, 2}));
+    EXPECT_EQ((Texts{raw.next().text(), raw.next().text(), refusal(raw.next())}),
+              (Texts{"open", "state 3 SimObjects\\Airplanes\\Asobo_C172\\aircraft.cfg", "7 2 2"}));
     standin.control("fail SimConnect_RequestSystemState 5 1");
-    ASSERT_TRUE(raw.send(state_packet(3) + call_packet(4, protocol::SetNotificationGroupPriority{9, 1})));
-    exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
-    EXPECT_EQ(std::vector<DWORD>({exception.dwException, exception.dwSendID}),
-              std::vector<DWORD>({SIMCONNECT_EXCEPTION_ERROR, 3}));
-    exception = raw.record().as<SIMCONNECT_RECV_EXCEPTION>();
-    EXPECT_EQ(std::vector<DWORD>({exception.dwException, exception.dwSendID, exception.dwIndex}),
-              std::vector<DWORD>({SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, 4, 1}));
+    ASSERT_TRUE(raw.send(state_packet(3) + priority));
+    EXPECT_EQ((Texts{refusal(raw.next()), refusal(raw.next())}), (Texts{"1 3 4294967295", "3 4 1"}));
     standin.control("event 6 1");
-    EXPECT_EQ(raw.record().text(), "event 6 1");  // nothing else came in between
+    EXPECT_EQ(raw.next().text(), "event 6 1");  // nothing else came in between
     const Texts log = standin.log_lines();
     EXPECT_EQ(Texts(log.end() - 5, log.end()), (Texts{
                                                    "SimConnect_Open \"raw\" 0 0 0 0 -> 0",
@@ -733,9 +659,9 @@ TEST(StandinProtocol, OtherClientsOpenWithEachEncodingAndHearExceptionsNotAnswer
                                                }));
     // The packet log holds every packet as it arrived, by connection.
     const Texts logged = split_lines(read_file(packets));
-    ASSERT_GE(logged.size(), 8u);
-    EXPECT_EQ(Texts(logged.begin(), logged.begin() + 3), packet_lines);
-    EXPECT_EQ(logged.back(), "5 " + hex(call_packet(4, protocol::SetNotificationGroupPriority{9, 1})));
+    ASSERT_GE(logged.size(), 9u);
+    EXPECT_EQ(logged[2], "3 " + hex(open_packet(7, 6)));
+    EXPECT_EQ(logged.back(), "5 " + hex(priority));
 }
 
 TEST(StandinGarbage, ClientsSendingGarbageOrVanishingMidCallAreDroppedAndTheOthersServed) {
@@ -761,7 +687,7 @@ TEST(StandinGarbage, ClientsSendingGarbageOrVanishingMidCallAreDroppedAndTheOthe
         {open_packet(1) + protocol::encode_close(), "dropped a client: a private packet without hello"},
     };
     for (const auto& [bytes, reason] : rows) {
-        RawClient raw(standin.port());
+        Peer raw(standin.port());
         ASSERT_TRUE(raw.send(bytes)) << reason;
         EXPECT_TRUE(raw.closed_by_peer()) << reason;
         EXPECT_TRUE(standin.process().wait_for_error_output("sim-standin: " + reason + "\n"))
@@ -772,117 +698,74 @@ TEST(StandinGarbage, ClientsSendingGarbageOrVanishingMidCallAreDroppedAndTheOthe
     // Half a call, then gone; or gone with the answer unread.
     const auto logged = standin.log_lines().size();
     {
-        RawClient raw(standin.port());
+        Peer raw(standin.port());
         ASSERT_TRUE(raw.send(open_packet(1) + state_packet(2)));
         ASSERT_TRUE(standin.wait_for_log_lines(logged + 2));
         auto half = state_packet(3);
         half.resize(half.size() / 2);
         ASSERT_TRUE(raw.send(half));
     }
-    ASSERT_TRUE(RawClient(standin.port()).send(open_packet(1)));
+    ASSERT_TRUE(Peer(standin.port()).send(open_packet(1)));
     ASSERT_TRUE(standin.wait_for_log_lines(logged + 3));  // the Open of a client gone at once still counts
     standin.control("event 5");
-    EXPECT_EQ(texts(good.collect(kEventId), kEventId), Texts{"event 5 0"});
+    EXPECT_EQ(texts(good.collect(1, kEventId), kEventId), Texts{"event 5 0"});
     EXPECT_EQ(request_state(good.handle()), S_OK);
     EXPECT_EQ(standin.log_lines().back(), "SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0");
 }
 
-// A simulator other than sim-standin, for our client library: it answers Open
-// with an unmarked RECV_OPEN and then sends whatever bytes the test chooses.
-class FakeSimulator {
+// A simulator other than sim-standin, for our client library: it answers Open with an unmarked RECV_OPEN
+// and then sends whatever bytes the test chooses.
+class FakeSimulator : public Peer {
 public:
-    FakeSimulator() : listen_fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    FakeSimulator() {
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
-        if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listen_fd_, 1) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length))
-            throw std::runtime_error("cannot listen");
+        ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(listen_fd_, 1);
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
         ::setenv("SIMCONNECT_STANDIN_PORT", std::to_string(ntohs(address.sin_port)).c_str(), 1);
     }
-    ~FakeSimulator() {
-        if (fd_ >= 0) ::close(fd_);
-        ::close(listen_fd_);
-    }
+    ~FakeSimulator() { ::close(listen_fd_); }
 
-    // Opens our client against it; the Open packet it got is in open_packet().
+    // Opens our client against it; the Open packet it got is kept in open_packet.
     HANDLE open() {
         std::thread server([this] {
             pollfd entry{listen_fd_, POLLIN, 0};
-            if (::poll(&entry, 1, 10000) <= 0) return;
-            fd_ = ::accept(listen_fd_, nullptr, nullptr);
-            open_packet_ = packet();
+            if (::poll(&entry, 1, 10000) == 1) fd_ = ::accept(listen_fd_, nullptr, nullptr);
+            open_packet = next().bytes;
             SIMCONNECT_RECV_OPEN open{};
             open.dwSize = sizeof open;
             open.dwVersion = 5;
             open.dwID = SIMCONNECT_RECV_ID_OPEN;
-            send(reinterpret_cast<const std::uint8_t*>(&open), sizeof open);
+            send(bytes_of(open));
         });
         HANDLE handle = nullptr;
-        const HRESULT result = SimConnect_Open(&handle, "fake", nullptr, 0, nullptr, 0);
+        EXPECT_EQ(SimConnect_Open(&handle, "fake", nullptr, 0, nullptr, 0), S_OK);
         server.join();
-        EXPECT_EQ(result, S_OK);
         return handle;
     }
-    const std::vector<std::uint8_t>& open_packet() const { return open_packet_; }
-
-    // The next packet from the client, framed by its size; empty at its end or after 10 s.
-    std::vector<std::uint8_t> packet() {
-        std::vector<std::uint8_t> bytes(protocol::kPacketHeaderBytes);
-        if (!receive(bytes.data(), bytes.size())) return {};
-        bytes.resize(protocol::read_u32(bytes.data()));
-        if (!receive(bytes.data() + protocol::kPacketHeaderBytes, bytes.size() - protocol::kPacketHeaderBytes))
-            return {};
-        return bytes;
-    }
-    void send(const std::uint8_t* bytes, std::size_t size) { ::send(fd_, bytes, size, MSG_NOSIGNAL); }
-    // The client hung up with nothing more sent.
-    bool ended() {
-        std::uint8_t byte = 0;
-        pollfd entry{fd_, POLLIN, 0};
-        return ::poll(&entry, 1, 10000) > 0 && ::recv(fd_, &byte, 1, 0) == 0;
-    }
+    std::vector<std::uint8_t> open_packet;
 
 private:
-    bool receive(std::uint8_t* data, std::size_t size) {
-        for (std::size_t got = 0; got < size;) {
-            pollfd entry{fd_, POLLIN, 0};
-            if (::poll(&entry, 1, 10000) <= 0) return false;
-            const ssize_t part = ::recv(fd_, data + got, size - got, 0);
-            if (part <= 0) return false;
-            got += static_cast<std::size_t>(part);
-        }
-        return true;
-    }
-
-    int listen_fd_;
-    int fd_ = -1;
-    std::vector<std::uint8_t> open_packet_;
+    const int listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
 };
 
 std::string packet_text(const std::vector<std::uint8_t>& packet) {
     if (packet.size() < protocol::kPacketHeaderBytes) return "none";
     const auto header = protocol::read_header(packet.data());
-    char text[64];
-    std::snprintf(text, sizeof text, "%u bytes, version %u, type %#x, send id %u", header.size, header.protocol,
-                  protocol::read_u32(packet.data() + 8), header.send_id);
-    return text;
+    return std::to_string(header.size) + " bytes, version " + std::to_string(header.protocol) + ", type " +
+           std::to_string(protocol::read_u32(packet.data() + 8)) + ", send id " + std::to_string(header.send_id);
 }
 
-// Each packet's bytes are compared with an independent client's in tests/node;
-// here: against a simulator that is not sim-standin, no private packet, no
-// waiting for an answer, and no close packet.
+// Each packet's bytes are compared with an independent client's in tests/node; here: against a simulator that
+// is not sim-standin, no private packet, no waiting for an answer, and no close packet.
 TEST(ClientLibrary, AgainstASimulatorSendsOnlyDocumentedPacketsAndReturnsOnceSent) {
     FakeSimulator simulator;
     const HANDLE h = simulator.open();
-    EXPECT_EQ(packet_text(simulator.open_packet()), "296 bytes, version 4, type 0xf0000001, send id 1");
+    EXPECT_EQ(packet_text(simulator.open_packet), "296 bytes, version 4, type 4026531841, send id 1");
     double gallons = 26.5;
     const std::function<HRESULT()> calls[] = {
-        [&] {
-            return SimConnect_AddToDataDefinition(h, 100, "Initial Position", nullptr,
-                                                  SIMCONNECT_DATATYPE_INITPOSITION);
-        },
+        [&] { return SimConnect_AddToDataDefinition(h, 100, "PLANE ALTITUDE", "feet"); },
         [&] { return SimConnect_MapClientEventToSimEvent(h, 4, "PAUSE_TOGGLE"); },
         [&] { return SimConnect_TransmitClientEvent(h, 0, 4, 7, 1, 16); },
         [&] { return SimConnect_AddClientEventToNotificationGroup(h, 1, 4, TRUE); },
@@ -896,7 +779,7 @@ TEST(ClientLibrary, AgainstASimulatorSendsOnlyDocumentedPacketsAndReturnsOnceSen
         EXPECT_EQ(call(), S_OK);  // nothing answers these: sent is done
         DWORD sent = 0;
         SimConnect_GetLastSentPacketID(h, &sent);
-        const auto packet = simulator.packet();
+        const auto packet = simulator.next().bytes;
         ASSERT_GE(packet.size(), protocol::kPacketHeaderBytes);
         const auto header = protocol::read_header(packet.data());
         EXPECT_TRUE(header.marked && header.protocol == 4 && protocol::decode_call(packet.data(), packet.size()))
@@ -904,7 +787,7 @@ TEST(ClientLibrary, AgainstASimulatorSendsOnlyDocumentedPacketsAndReturnsOnceSen
         EXPECT_EQ(header.send_id, sent);
     }
     EXPECT_EQ(SimConnect_Close(h), S_OK);
-    EXPECT_TRUE(simulator.ended());
+    EXPECT_TRUE(simulator.next().bytes.empty() && simulator.closed_by_peer());  // no packet before the hang-up
 }
 
 TEST(ClientLibrary, BadRecordsOrASimulatorSilentMidRecordEndTheConnectionWithNoQuitMadeUp) {
@@ -913,27 +796,25 @@ TEST(ClientLibrary, BadRecordsOrASimulatorSilentMidRecordEndTheConnectionWithNoQ
     event.dwSize = sizeof event;
     event.dwID = SIMCONNECT_RECV_ID_EVENT;
     event.uEventID = 9;
-    const auto* event_bytes = reinterpret_cast<const std::uint8_t*>(&event);
+    const auto event_bytes = bytes_of(event);
     const std::pair<std::vector<std::uint8_t>, std::string> rows[] = {
         {{4, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}, "a size below the header's"},
         {{0, 0, 0, 0x40, 0, 0, 0, 0, 4, 0, 0, 0}, "a size of a gigabyte"},
-        {{std::vector<std::uint8_t>(event_bytes, event_bytes + 10)}, "a record cut short, then silence"},
+        {{event_bytes.begin(), event_bytes.begin() + 10}, "a record cut short, then silence"},
     };
     for (const auto& [bytes, what] : rows) {
         FakeSimulator simulator;
         const HANDLE h = simulator.open();
-        simulator.send(event_bytes, sizeof event);
-        simulator.send(bytes.data(), bytes.size());
+        simulator.send(event_bytes + bytes);
         SIMCONNECT_RECV* record = nullptr;
         DWORD size = 0;
         Texts seen;
         HRESULT result = S_OK;
         ASSERT_TRUE(eventually([&] {
-            while ((result = SimConnect_GetNextDispatch(h, &record, &size)) == S_OK)
-                seen.push_back(Received{
-                    {reinterpret_cast<const std::uint8_t*>(record),
-                     reinterpret_cast<const std::uint8_t*>(record) +
-                         size}}.text());
+            while ((result = SimConnect_GetNextDispatch(h, &record, &size)) == S_OK) {
+                const auto* first = reinterpret_cast<const std::uint8_t*>(record);
+                seen.push_back(Received{{first, first + size}}.text());
+            }
             return result != E_FAIL;
         })) << what;
         EXPECT_EQ(seen, (Texts{"open", "event 9 0 group 0"})) << what;
@@ -964,7 +845,7 @@ TEST(StandinHung, SilencedCallsAndOpensGiveUpAndAtResumeWhatArrivedIsCarriedOutI
         Texts(lines.begin() + static_cast<std::ptrdiff_t>(logged), lines.end()),
         (Texts{"SimConnect_RequestSystemState 3 \"AircraftLoaded\" -> 0", "SimConnect_Open \"patient\" 0 0 0 0 -> 0"}));
     standin.control("event 6");
-    EXPECT_EQ(texts(listener.take(1)), Texts{"event 6 0"});
+    EXPECT_EQ(texts(listener.collect(1)), Texts{"event 6 0"});
     EXPECT_EQ(request_state(listener.handle()), S_OK);
 }
 
@@ -982,9 +863,9 @@ TEST(StandinProcess, FirstLineEchoesAndBadControlLinesThatStopNothing) {
         {"fail SimConnect_GetNextDispatch 1", "unknown function 'SimConnect_GetNextDispatch'"},
         {"event 1 x", "DATA must be a 32-bit decimal number"},
         {"sample 2 1 2 3 4 5 6 7 8 nine", "'nine' is not a number"},
-        {"state 1 " + std::string(261, 'x'), "path longer than 260 bytes"},
         {"wait 1.5", "MS must be a number from 0 to 4294967295"},
         {"hold SimConnect_Bogus", "unknown function 'SimConnect_Bogus'"},
+        {"state 1 " + std::string(261, 'x'), "path longer than 260 bytes"},
         {"release", "usage: release FUNCTION"},
     };
     Texts errors = {"sim-standin: bad control line \"bogus line\": unknown command 'bogus'"};
@@ -1001,7 +882,7 @@ TEST(StandinProcess, FirstLineEchoesAndBadControlLinesThatStopNothing) {
         (Texts{"sim-standin listening on 127.0.0.1:" + std::to_string(standin.port()),
                "ok aircraft My Folder\\aircraft.cfg", "ok event 3 4", "ok freeze on", "ok event 5 1", "ok wait 20"}));
     standin.process().close_input();  // stops nothing
-    EXPECT_TRUE(Client(standin).ready());
+    Client again(standin);
 }
 
 TEST(StandinProcess, ExitSigintAndSigtermStopItWithStatusZeroAndClientsHearIt) {
@@ -1011,7 +892,7 @@ TEST(StandinProcess, ExitSigintAndSigtermStopItWithStatusZeroAndClientsHearIt) {
         if (how == "exit") standin.control("exit");
         if (how != "exit") standin.process().send_signal(how == "SIGINT" ? SIGINT : SIGTERM);
         EXPECT_EQ(standin.process().wait(), 0) << how;
-        EXPECT_EQ(texts(client.collect(SIMCONNECT_RECV_ID_QUIT)), Texts{"quit"}) << how;
+        EXPECT_EQ(texts(client.collect(1, SIMCONNECT_RECV_ID_QUIT)), Texts{"quit"}) << how;
     }
 }
 
