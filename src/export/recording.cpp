@@ -184,7 +184,7 @@ bool underflows(std::string_view number) {
     const std::size_t first = mantissa.find_first_of("123456789");
     if (first == std::string_view::npos) return true;
     const long long place = first < point ? static_cast<long long>(point - first) : -static_cast<long long>(first - point - 1);
-    return place + exponent < 0;
+    return exponent < -place;  // not place + exponent: that may overflow
 }
 
 // A JSON number's double; nullopt when it is too large for one.
