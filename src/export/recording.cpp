@@ -198,11 +198,7 @@ std::optional<double> to_double(std::string_view number) {
 
 }  // namespace
 
-std::optional<double> RecordedSample::number(std::string_view key) const {
-    const std::string& value = (*this)[key];
-    if (value.empty()) return std::nullopt;
-    return to_double(value);
-}
+std::optional<double> RecordedSample::number(std::string_view key) const { return numbers.at(index_of(key)); }
 
 std::string parse_recording_line(std::string_view line, RecordedSample& sample) {
     Scanner scan(line);
@@ -224,8 +220,10 @@ std::string parse_recording_line(std::string_view line, RecordedSample& sample) 
                 break;
             }
             case FlightJsonKind::number:
+                sample.numbers[i].reset();
                 if (scan.number(value)) {
-                    valid = to_double(value).has_value();  // a double's range, as any JSON reader's
+                    sample.numbers[i] = to_double(value);
+                    valid = sample.numbers[i].has_value();  // a double's range, as any JSON reader's
                 } else if (scan.take("null")) {
                     value.clear();
                     valid = true;

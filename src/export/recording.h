@@ -20,6 +20,7 @@ inline constexpr std::size_t kRecordedKeyCount = 25;
 // decoded, a null number as the empty string.
 struct RecordedSample {
     std::array<std::string, kRecordedKeyCount> text;
+    std::array<std::optional<double>, kRecordedKeyCount> numbers;  // read once, as the line is checked
     std::int64_t timestamp_ms = 0;
 
     const std::string& operator[](std::string_view key) const;
